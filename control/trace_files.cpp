@@ -1,0 +1,173 @@
+// The run's one pass: open the traces, place and write every packet, close.
+#include "classify/classify.h"
+#include "control/control.h"
+#include "dissect/dissect.h"
+
+#include <sys/stat.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+
+pcap_t *input_trace = nullptr;
+std::array<output_file, MAX_OUTPUT_FILES> output_files{};
+pcap_dumper_t *weird_file = nullptr;
+FILE *weird_stream = nullptr;
+uint16_t link_header_len = 14;
+uint16_t ethertype_offset = 12;
+
+namespace {
+
+constexpr int WEIRD_INDEX = -1;
+
+char *output_name = nullptr;  // names are formatted here, one at a time
+size_t output_name_size = 0;
+
+// The input's file identity, so that no output can overwrite it.
+bool input_is_file = false;
+dev_t input_device = 0;
+ino_t input_inode = 0;
+
+// writespec holds exactly one "%d" (checked by the command line); it is
+// replaced by the output's number, or by "weird" for the unclassified output.
+const char *format_output_name(int index) {
+    const char *percent = std::strchr(writespec, '%');
+    const int prefix_len = static_cast<int>(percent - writespec);
+    if (index == WEIRD_INDEX) {
+        std::snprintf(output_name, output_name_size, "%.*s%s%s", prefix_len, writespec, "weird", percent + 2);
+    } else {
+        std::snprintf(output_name, output_name_size, "%.*s%d%s", prefix_len, writespec, index, percent + 2);
+    }
+    return output_name;
+}
+
+void note_input_identity() {
+    struct stat st{};
+    FILE *stream = pcap_file(input_trace);
+    if (stream != nullptr && fstat(fileno(stream), &st) == 0 && S_ISREG(st.st_mode)) {
+        input_is_file = true;
+        input_device = st.st_dev;
+        input_inode = st.st_ino;
+    }
+}
+
+void refuse_input_as_output(const char *name) {
+    struct stat st{};
+    if (input_is_file && stat(name, &st) == 0 && st.st_dev == input_device && st.st_ino == input_inode) {
+        fatal("cannot open %s for writing: it is the input trace\n", name);
+    }
+}
+
+pcap_dumper_t *create_output(int index) {
+    const char *name = format_output_name(index);
+    refuse_input_as_output(name);
+    pcap_dumper_t *dumper = pcap_dump_open(input_trace, name);
+    if (dumper == nullptr) {
+        fatal("cannot open %s for writing\n", name);
+    }
+    return dumper;
+}
+
+[[noreturn]] void report_write_error(int index, int error) {
+    fatal("error writing %s: %s\n", format_output_name(index), std::strerror(error));
+}
+
+void write_packet(pcap_dumper_t *dumper, FILE *stream, int index, const pcap_pkthdr *header, const u_char *data) {
+    pcap_dump(reinterpret_cast<u_char *>(dumper), header, data);
+    // The stream's error flag is sticky and costs one load to test, so a full
+    // disk stops the run at once instead of after reading the whole input.
+    if (ferror_unlocked(stream)) {
+        report_write_error(index, errno);
+    }
+}
+
+void close_output(pcap_dumper_t *dumper, FILE *stream, int index) {
+    errno = 0;
+    if (pcap_dump_flush(dumper) != 0 || ferror(stream)) {
+        report_write_error(index, errno != 0 ? errno : EIO);
+    }
+    pcap_dump_close(dumper);
+}
+
+}  // namespace
+
+void open_trace_files() {
+    char errbuf[PCAP_ERRBUF_SIZE] = "";
+    input_trace = pcap_open_offline(readfile, errbuf);
+    if (input_trace == nullptr) {
+        fatal("error opening tracefile %s: %s\n", readfile, errbuf);
+    }
+    note_input_identity();
+    output_name_size = std::strlen(writespec) + 16;
+    output_name = static_cast<char *>(std::malloc(output_name_size));
+    if (output_name == nullptr) {
+        fatal("open_trace_files() memory allocation problem\n");
+    }
+    for (int i = 0; i < num_files; ++i) {
+        output_files[i].dumper = create_output(i);
+        output_files[i].stream = pcap_dump_file(output_files[i].dumper);
+        output_files[i].packets = 0;
+    }
+    weird_file = create_output(WEIRD_INDEX);
+    weird_stream = pcap_dump_file(weird_file);
+}
+
+void set_link_offsets() {
+    if (pcap_datalink(input_trace) == LINKTYPE_LINUX_SLL2) {
+        link_header_len = 20;
+        ethertype_offset = 0;
+    } else {
+        link_header_len = 14;
+        ethertype_offset = 12;
+    }
+}
+
+int place_packet(packet_bytes packet) {
+    endpoint source{};
+    endpoint destination{};
+    const network_header network = find_network_header(packet);
+    if (!network.found) {
+        return -1;
+    }
+    const bool have_addresses = network.protocol == ETHERTYPE_IPV4
+                                    ? get_ipv4_endpoints(packet, network.offset, source, destination)
+                                    : get_ipv6_endpoints(packet, network.offset, source, destination);
+    if (!have_addresses) {
+        return -1;
+    }
+    if (use_ports) {
+        get_tcp_ports(network.protocol, packet, network.offset, source, destination);
+    }
+    return classify_pair(source, destination);
+}
+
+void process_packets() {
+    pcap_pkthdr *header = nullptr;
+    const u_char *data = nullptr;
+    int status;
+    while ((status = pcap_next_ex(input_trace, &header, &data)) == 1) {
+        const int k = place_packet(packet_bytes(data, header->caplen));
+        if (k < 0) {
+            write_packet(weird_file, weird_stream, WEIRD_INDEX, header, data);
+        } else {
+            write_packet(output_files[k].dumper, output_files[k].stream, k, header, data);
+            ++output_files[k].packets;
+        }
+    }
+    if (status != PCAP_ERROR_BREAK) {
+        // Keep what was read: the outputs are completed before the error is reported.
+        char reason[PCAP_ERRBUF_SIZE];
+        std::snprintf(reason, sizeof reason, "%s", pcap_geterr(input_trace));
+        close_trace_files();
+        fatal("error reading tracefile %s: %s\n", readfile, reason);
+    }
+}
+
+void close_trace_files() {
+    pcap_close(input_trace);
+    input_trace = nullptr;
+    for (int i = 0; i < num_files; ++i) {
+        close_output(output_files[i].dumper, output_files[i].stream, i);
+    }
+    close_output(weird_file, weird_stream, WEIRD_INDEX);
+}

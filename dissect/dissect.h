@@ -1,0 +1,42 @@
+// From captured packet bytes to the pair key.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <span>
+
+// One side of a pair. IPv4 addresses fill bytes 0..3 and leave the rest 0;
+// there is no family field, so the key compares all 16 bytes and the port.
+struct endpoint {
+    std::array<uint8_t, 16> address;
+    uint16_t port;  // host order; 0 when no TCP port was taken
+};
+
+inline bool operator==(const endpoint &a, const endpoint &b) {
+    return a.address == b.address && a.port == b.port;
+}
+
+constexpr uint16_t ETHERTYPE_IPV4 = 0x0800;
+constexpr uint16_t ETHERTYPE_IPV6 = 0x86DD;
+constexpr int LINKTYPE_LINUX_SLL2 = 276;
+
+// The captured bytes of one packet: size() is its caplen.
+using packet_bytes = std::span<const uint8_t>;
+
+// The caller has checked that offset + 2 <= packet.size().
+inline uint16_t read_be16(packet_bytes packet, uint32_t offset) {
+    return static_cast<uint16_t>(packet[offset] << 8 | packet[offset + 1]);
+}
+
+struct network_header {
+    bool found;
+    uint16_t protocol;  // ETHERTYPE_IPV4 or ETHERTYPE_IPV6 when found
+    uint16_t offset;    // first byte of the IP header when found
+};
+
+network_header find_network_header(packet_bytes packet);
+bool get_ipv4_endpoints(packet_bytes packet, uint16_t offset, endpoint &source, endpoint &destination);
+bool get_ipv6_endpoints(packet_bytes packet, uint16_t offset, endpoint &source, endpoint &destination);
+void mask_address(std::array<uint8_t, 16> &address, uint16_t keep_bytes, uint16_t full_bytes);
+void get_tcp_ports(uint16_t protocol, packet_bytes packet, uint16_t offset, endpoint &source,
+                   endpoint &destination);
