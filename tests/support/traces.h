@@ -1,0 +1,52 @@
+// Small traces written and read by the tests.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+struct test_packet {
+    uint32_t seconds = 0;
+    uint32_t micros = 0;
+    uint32_t len = 0;  // on the wire; 0 means the size of bytes
+    std::vector<uint8_t> bytes;  // captured bytes: caplen is their size
+};
+
+bool operator==(const test_packet &a, const test_packet &b);
+
+// Writes a savefile byte by byte, so tests can also cut it anywhere.
+std::vector<uint8_t> savefile_bytes(const std::vector<test_packet> &packets, uint32_t linktype = 1,
+                                    uint32_t snaplen = 65535);
+void write_file(const std::string &path, const std::vector<uint8_t> &bytes);
+void write_trace(const std::string &path, const std::vector<test_packet> &packets, uint32_t linktype = 1);
+std::vector<uint8_t> read_file(const std::string &path);
+
+// Reads a trace through libpcap; fails the test when it cannot be opened.
+struct read_result {
+    std::vector<test_packet> packets;
+    int linktype = -1;
+    bool read_error = false;
+};
+read_result read_trace(const std::string &path);
+
+// Frame builders. Addresses are given as text ("10.0.0.1", "2001:db8::1").
+std::vector<uint8_t> ipv4_header(const std::string &source, const std::string &destination, uint8_t protocol,
+                                 uint8_t ihl = 5);
+std::vector<uint8_t> ipv6_header(const std::string &source, const std::string &destination, uint8_t next_header);
+std::vector<uint8_t> tcp_header(uint16_t source_port, uint16_t destination_port);
+std::vector<uint8_t> ethernet(uint16_t type, const std::vector<uint8_t> &payload);
+std::vector<uint8_t> concat(std::initializer_list<std::vector<uint8_t>> parts);
+std::vector<uint8_t> be16(uint16_t value);
+
+test_packet tcp4(const std::string &source, uint16_t sport, const std::string &destination, uint16_t dport);
+test_packet udp4(const std::string &source, const std::string &destination);
+test_packet tcp6(const std::string &source, uint16_t sport, const std::string &destination, uint16_t dport);
+test_packet arp_frame();
+
+// A scratch directory removed when the test ends.
+struct scratch_dir {
+    std::string path;
+    scratch_dir();
+    ~scratch_dir();
+    std::string operator/(const std::string &name) const { return path + "/" + name; }
+};
