@@ -125,18 +125,8 @@ void set_link_offsets() {
 int place_packet(packet_bytes packet) {
     endpoint source{};
     endpoint destination{};
-    const network_header network = find_network_header(packet);
-    if (!network.found) {
+    if (!get_pair_key(packet, source, destination)) {
         return -1;
-    }
-    const bool have_addresses = network.protocol == ETHERTYPE_IPV4
-                                    ? get_ipv4_endpoints(packet, network.offset, source, destination)
-                                    : get_ipv6_endpoints(packet, network.offset, source, destination);
-    if (!have_addresses) {
-        return -1;
-    }
-    if (use_ports) {
-        get_tcp_ports(network.protocol, packet, network.offset, source, destination);
     }
     return classify_pair(source, destination);
 }

@@ -40,3 +40,7 @@ bool get_ipv6_endpoints(packet_bytes packet, uint16_t offset, endpoint &source, 
 void mask_address(std::array<uint8_t, 16> &address, uint16_t keep_bytes, uint16_t full_bytes);
 void get_tcp_ports(uint16_t protocol, packet_bytes packet, uint16_t offset, endpoint &source,
                    endpoint &destination);
+
+// The whole walk for one packet; false when it cannot be placed. The caller
+// clears both endpoints first.
+bool get_pair_key(packet_bytes packet, endpoint &source, endpoint &destination);

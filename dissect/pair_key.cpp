@@ -68,3 +68,20 @@ void get_tcp_ports(uint16_t protocol, packet_bytes packet, uint16_t offset, endp
     source.port = read_be16(packet, transport);
     destination.port = read_be16(packet, transport + 2);
 }
+
+bool get_pair_key(packet_bytes packet, endpoint &source, endpoint &destination) {
+    const network_header network = find_network_header(packet);
+    if (!network.found) {
+        return false;
+    }
+    const bool have_addresses = network.protocol == ETHERTYPE_IPV4
+                                    ? get_ipv4_endpoints(packet, network.offset, source, destination)
+                                    : get_ipv6_endpoints(packet, network.offset, source, destination);
+    if (!have_addresses) {
+        return false;
+    }
+    if (use_ports) {
+        get_tcp_ports(network.protocol, packet, network.offset, source, destination);
+    }
+    return true;
+}

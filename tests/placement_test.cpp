@@ -1,0 +1,163 @@
+// Whole runs of the built binary: which output each packet of a trace lands in.
+#include "support/run.h"
+#include "support/traces.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+// Tags each packet by its timestamp, splits, and reports each packet's output
+// (-1 for the unclassified one), checking that every packet lands exactly once.
+std::vector<int> split(std::vector<test_packet> packets, int files, std::vector<std::string> options = {},
+                       uint32_t linktype = 1) {
+    scratch_dir dir;
+    for (size_t i = 0; i < packets.size(); ++i) {
+        packets[i].seconds = static_cast<uint32_t>(i);
+    }
+    write_trace(dir / "in.pcap", packets, linktype);
+    options.insert(options.end(), {"in.pcap", "out%d", std::to_string(files)});
+    const run_result r = run_flowdeal(options, in_dir(dir.path));
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out + r.err, "");
+    std::vector<int> where(packets.size(), -2);
+    for (int k = -1; k < files; ++k) {
+        const auto out = read_trace(dir / (k < 0 ? "outweird" : "out" + std::to_string(k)));
+        EXPECT_EQ(out.linktype, static_cast<int>(linktype));
+        uint32_t last = 0;
+        for (const auto &p : out.packets) {
+            EXPECT_TRUE(p.seconds < packets.size() && where[p.seconds] == -2) << "packet " << p.seconds;
+            EXPECT_GE(p.seconds, last) << "order kept within an output";
+            last = p.seconds;
+            where[p.seconds] = k;
+            EXPECT_EQ(p, packets[p.seconds]);
+        }
+    }
+    for (size_t i = 0; i < packets.size(); ++i) {
+        EXPECT_NE(where[i], -2) << "packet " << i << " missing";
+    }
+    return where;
+}
+
+const test_packet P = tcp4("10.0.0.1", 1000, "10.0.0.2", 80);
+const test_packet P_REPLY = tcp4("10.0.0.2", 80, "10.0.0.1", 1000);
+const test_packet Q = tcp4("10.0.0.3", 1001, "10.0.0.4", 80);
+const test_packet R = udp4("10.0.0.5", "10.0.0.6");
+const test_packet S = tcp6("2001:db8::1", 5000, "2001:db8::2", 22);
+const test_packet S_REPLY = tcp6("2001:db8::2", 22, "2001:db8::1", 5000);
+
+TEST(placement, default_mode_balances_new_pairs_by_packets) {
+    const std::vector<test_packet> trace = {P, Q, R, P, P_REPLY, P, P_REPLY, P, Q, R, R, R, S, S_REPLY};
+    const std::vector<int> expected = {0, 1, 2, 0, 0, 0, 0, 0, 1, 2, 2, 2, 1, 1};
+    EXPECT_EQ(split(trace, 3), expected);
+}
+
+TEST(placement, deterministic_mode_is_the_hash_and_ignores_order) {
+    const test_packet worked = tcp4("10.0.0.1", 21, "10.0.0.2", 25);     // hash 531
+    const test_packet reply = tcp4("10.0.0.2", 25, "10.0.0.1", 21);
+    const test_packet udp = udp4("192.168.1.1", "192.168.1.2");          // hash 725
+    EXPECT_EQ(split({worked, reply, udp, arp_frame()}, 4, {"-d"}), (std::vector<int>{3, 3, 1, -1}));
+    EXPECT_EQ(split({udp, arp_frame(), reply, worked}, 4, {"-d"}), (std::vector<int>{1, -1, 3, 3}));
+    EXPECT_EQ(split({worked, udp}, 3, {"-d"}), (std::vector<int>{0, 2}));
+}
+
+TEST(placement, notcp_makes_all_traffic_of_two_hosts_one_pair) {
+    const std::vector<test_packet> trace = {tcp4("10.0.0.1", 1, "10.0.0.2", 2), tcp4("10.0.0.1", 3, "10.0.0.2", 4),
+                                            udp4("10.0.0.2", "10.0.0.1")};
+    EXPECT_EQ(split(trace, 3), (std::vector<int>{0, 1, 2}));
+    EXPECT_EQ(split(trace, 3, {"--notcp"}), (std::vector<int>{0, 0, 0}));
+}
+
+TEST(placement, prefix_groups_hosts_and_drops_ports) {
+    const std::vector<test_packet> trace = {tcp4("10.1.2.3", 1, "10.9.9.9", 2), tcp4("10.1.2.200", 3, "10.9.9.1", 4),
+                                            tcp4("10.1.3.1", 1, "10.9.9.9", 2)};
+    EXPECT_EQ(split(trace, 2, {"--p4", "24"}), (std::vector<int>{0, 0, 1}));
+    // "-d" here is the prefix value 0, so all IPv4 traffic is one pair and the mode stays default.
+    EXPECT_EQ(split(trace, 2, {"--p4", "-d"}), (std::vector<int>{0, 0, 0}));
+}
+
+TEST(placement, non_ip_and_too_short_packets_go_to_the_unclassified_output) {
+    auto runt = P;
+    runt.bytes.resize(14 + 19);
+    auto short_but_placed = P;
+    short_but_placed.bytes.resize(14 + 20);
+    short_but_placed.len = 1514;
+    const test_packet mpls = {0, 0, 0, ethernet(0x8847, std::vector<uint8_t>(40, 0))};
+    const test_packet tiny = {0, 0, 0, {0x01, 0x02, 0x03}};
+    const test_packet vlan_ip = {0, 0, 0, concat({ethernet(0x8100, {0, 5}), be16(0x0800),
+                                                  ipv4_header("10.0.0.1", "10.0.0.2", 6), tcp_header(1000, 80)})};
+    const std::vector<int> where = split({arp_frame(), mpls, runt, tiny, P, short_but_placed, vlan_ip}, 2);
+    EXPECT_EQ(where, (std::vector<int>{-1, -1, -1, -1, 0, 1, 0}));
+}
+
+TEST(placement, cooked_v2_captures_use_their_own_header_layout) {
+    auto cooked = [](uint16_t type, const std::vector<uint8_t> &payload) {
+        std::vector<uint8_t> header = be16(type);
+        header.resize(20, 0);
+        return test_packet{0, 0, 0, concat({header, payload})};
+    };
+    const auto ip = concat({ipv4_header("10.0.0.1", "10.0.0.2", 6), tcp_header(1000, 80)});
+    const auto where = split({cooked(0x0800, ip), cooked(0x0806, ip), P}, 2, {}, 276);
+    // The Ethernet frame P reads as cooked: its first bytes are no protocol type.
+    EXPECT_EQ(where, (std::vector<int>{0, -1, -1}));
+}
+
+// Real captures: whatever they hold, every packet the library can read lands in
+// exactly one output, unchanged and in order, and the outputs keep the link type.
+TEST(placement, real_captures_keep_every_packet) {
+    const fs::path corpus = CORPUS_DIR;
+    if (!fs::is_directory(corpus)) {
+        GTEST_SKIP() << "no corpus at " << corpus;
+    }
+    int checked = 0;
+    for (const auto &entry : fs::directory_iterator(corpus)) {
+        const std::string name = entry.path().filename().string();
+        if (name.find(".pcap") == std::string::npos) {
+            continue;
+        }
+        SCOPED_TRACE(name);
+        for (const std::vector<std::string> &options : {std::vector<std::string>{}, {"-d"}, {"--p6", "64"}}) {
+            scratch_dir dir;
+            std::vector<std::string> args = options;
+            args.insert(args.end(), {entry.path().string(), "out%d", "4"});
+            const run_result r = run_flowdeal(args, in_dir(dir.path));
+            const read_result input = read_trace(entry.path());
+            ASSERT_GE(input.linktype, 0);
+            EXPECT_EQ(r.status, input.read_error ? 1 : 0) << r.err;
+            if (input.read_error) {
+                EXPECT_EQ(r.err.rfind("error reading tracefile " + entry.path().string() + ": ", 0), 0u) << r.err;
+            } else {
+                EXPECT_EQ(r.err, "");
+            }
+            std::vector<size_t> cursor(5, 0);
+            std::vector<read_result> outputs;
+            for (const char *out : {"out0", "out1", "out2", "out3", "outweird"}) {
+                outputs.push_back(read_trace(dir / out));
+                EXPECT_EQ(outputs.back().linktype, input.linktype);
+            }
+            size_t total = 0;
+            for (const auto &o : outputs) {
+                total += o.packets.size();
+            }
+            ASSERT_EQ(total, input.packets.size());
+            // Each input packet must be the next unread packet of some output.
+            for (size_t i = 0; i < input.packets.size(); ++i) {
+                bool found = false;
+                for (size_t k = 0; k < outputs.size() && !found; ++k) {
+                    if (cursor[k] < outputs[k].packets.size() && outputs[k].packets[cursor[k]] == input.packets[i]) {
+                        ++cursor[k];
+                        found = true;
+                    }
+                }
+                ASSERT_TRUE(found) << "packet " << i;
+            }
+        }
+        ++checked;
+    }
+    EXPECT_GT(checked, 0);
+}
+
+}  // namespace
