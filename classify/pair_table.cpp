@@ -9,6 +9,7 @@
 #include "classify/classify.h"
 #include "control/control.h"
 
+#include <sys/mman.h>
 #include <sys/random.h>
 
 #include <cstdlib>
@@ -30,14 +31,45 @@ constexpr uint32_t PAIR_BLOCK_SIZE = uint32_t{1} << PAIR_BLOCK_BITS;
 constexpr uint32_t MAX_PAIR_BLOCKS = uint32_t{1} << (32 - PAIR_BLOCK_BITS);
 constexpr uint64_t MAX_PAIRS = uint64_t{UINT32_MAX} - 1;
 
+// Big, randomly probed arrays: backed by huge pages where the kernel allows,
+// which saves a TLB miss on most lookups of a large table.
+constexpr size_t HUGE_PAGE_SIZE = size_t{2} << 20;
+
+struct table_memory {
+    void *base;
+    size_t length;
+};
+
 pair_slot *pair_table = nullptr;
+table_memory pair_table_memory{nullptr, 0};
 uint64_t slot_mask = 0;
 uint64_t pair_count = 0;
 ip_pair *pair_blocks[MAX_PAIR_BLOCKS];
+table_memory pair_block_memory[MAX_PAIR_BLOCKS];
 uint64_t hash_key[2];
 
 [[noreturn]] void out_of_pair_memory() {
     fatal("not enough memory to allocate another IP pair\n");
+}
+
+// Zeroed memory aligned to a huge page, or null when there is none.
+void *allocate_table_memory(size_t bytes, table_memory &memory) {
+    const size_t length = bytes + HUGE_PAGE_SIZE;
+    void *base = mmap(nullptr, length, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    if (base == MAP_FAILED) {
+        return nullptr;
+    }
+    const uintptr_t aligned = (reinterpret_cast<uintptr_t>(base) + HUGE_PAGE_SIZE - 1) & ~(HUGE_PAGE_SIZE - 1);
+    madvise(reinterpret_cast<void *>(aligned), bytes, MADV_HUGEPAGE);  // only advice: fine if refused
+    memory = {base, length};
+    return reinterpret_cast<void *>(aligned);
+}
+
+void free_table_memory(table_memory &memory) {
+    if (memory.base != nullptr) {
+        munmap(memory.base, memory.length);
+    }
+    memory = {nullptr, 0};
 }
 
 void seed_hash() {
@@ -52,7 +84,7 @@ constexpr uint64_t rotl(uint64_t x, int b) {
     return (x << b) | (x >> (64 - b));
 }
 
-void sip_round(uint64_t &v0, uint64_t &v1, uint64_t &v2, uint64_t &v3) {
+inline void sip_round(uint64_t &v0, uint64_t &v1, uint64_t &v2, uint64_t &v3) {
     v0 += v1; v1 = rotl(v1, 13); v1 ^= v0; v0 = rotl(v0, 32);
     v2 += v3; v3 = rotl(v3, 16); v3 ^= v2;
     v0 += v3; v3 = rotl(v3, 21); v3 ^= v0;
@@ -60,7 +92,7 @@ void sip_round(uint64_t &v0, uint64_t &v1, uint64_t &v2, uint64_t &v3) {
 }
 
 // SipHash-1-3 of five message words.
-uint64_t sip_hash(const uint64_t (&m)[5]) {
+inline uint64_t sip_hash(const std::array<uint64_t, 5> &m) {
     uint64_t v0 = hash_key[0] ^ 0x736f6d6570736575u;
     uint64_t v1 = hash_key[1] ^ 0x646f72616e646f6du;
     uint64_t v2 = hash_key[0] ^ 0x6c7967656e657261u;
@@ -77,20 +109,39 @@ uint64_t sip_hash(const uint64_t (&m)[5]) {
     return v0 ^ v1 ^ v2 ^ v3;
 }
 
-bool endpoint_less(const endpoint &a, const endpoint &b) {
-    const int order = std::memcmp(a.address.data(), b.address.data(), a.address.size());
-    return order < 0 || (order == 0 && a.port < b.port);
+struct endpoint_words {
+    uint64_t first, second;
+    uint16_t port;
+};
+
+endpoint_words words_of(const endpoint &e) {
+    endpoint_words w;
+    std::memcpy(&w.first, e.address.data(), 8);
+    std::memcpy(&w.second, e.address.data() + 8, 8);
+    w.port = e.port;
+    return w;
+}
+
+// Any fixed total order will do: it only has to put both directions alike.
+bool words_less(const endpoint_words &a, const endpoint_words &b) {
+    if (a.first != b.first) {
+        return a.first < b.first;
+    }
+    if (a.second != b.second) {
+        return a.second < b.second;
+    }
+    return a.port < b.port;
 }
 
 // The same for both directions: the endpoints are put in a fixed order first.
 uint32_t unordered_pair_hash(const endpoint &a, const endpoint &b) {
-    const endpoint &low = endpoint_less(b, a) ? b : a;
-    const endpoint &high = &low == &a ? b : a;
-    uint64_t m[5];
-    std::memcpy(&m[0], low.address.data(), 16);
-    std::memcpy(&m[2], high.address.data(), 16);
-    m[4] = uint64_t{low.port} | uint64_t{high.port} << 16 | uint64_t{36} << 56;
-    return static_cast<uint32_t>(sip_hash(m));
+    endpoint_words low = words_of(a);
+    endpoint_words high = words_of(b);
+    if (words_less(high, low)) {
+        std::swap(low, high);
+    }
+    return static_cast<uint32_t>(sip_hash({low.first, low.second, high.first, high.second,
+                                           uint64_t{low.port} | uint64_t{high.port} << 16 | uint64_t{36} << 56}));
 }
 
 ip_pair &pair_entry(uint32_t number) {
@@ -111,7 +162,8 @@ void grow_pair_table() {
     if (new_slots > MAX_SLOTS) {
         out_of_pair_memory();
     }
-    auto *table = static_cast<pair_slot *>(std::calloc(new_slots, sizeof(pair_slot)));
+    table_memory memory;
+    auto *table = static_cast<pair_slot *>(allocate_table_memory(new_slots * sizeof(pair_slot), memory));
     if (table == nullptr) {
         out_of_pair_memory();
     }
@@ -120,8 +172,9 @@ void grow_pair_table() {
             place_slot(table, new_slots - 1, pair_table[i]);
         }
     }
-    std::free(pair_table);
+    free_table_memory(pair_table_memory);
     pair_table = table;
+    pair_table_memory = memory;
     slot_mask = new_slots - 1;
 }
 
@@ -132,7 +185,8 @@ uint32_t add_pair(const endpoint &source, const endpoint &destination) {
     const auto number = static_cast<uint32_t>(pair_count);
     ip_pair *&block = pair_blocks[number >> PAIR_BLOCK_BITS];
     if (block == nullptr) {
-        block = static_cast<ip_pair *>(std::malloc(sizeof(ip_pair) * PAIR_BLOCK_SIZE));
+        block = static_cast<ip_pair *>(allocate_table_memory(sizeof(ip_pair) * PAIR_BLOCK_SIZE,
+                                                             pair_block_memory[number >> PAIR_BLOCK_BITS]));
         if (block == nullptr) {
             out_of_pair_memory();
         }
@@ -148,13 +202,13 @@ uint32_t add_pair(const endpoint &source, const endpoint &destination) {
 }  // namespace
 
 void clear_pair_table() {
-    std::free(pair_table);
+    free_table_memory(pair_table_memory);
     pair_table = nullptr;
     slot_mask = 0;
     pair_count = 0;
-    for (ip_pair *&block : pair_blocks) {
-        std::free(block);
-        block = nullptr;
+    for (uint32_t i = 0; i < MAX_PAIR_BLOCKS; ++i) {
+        free_table_memory(pair_block_memory[i]);
+        pair_blocks[i] = nullptr;
     }
     seed_hash();
 }

@@ -3,6 +3,7 @@
 
 #include <array>
 #include <cstdint>
+#include <cstring>
 #include <span>
 
 // One side of a pair. IPv4 addresses fill bytes 0..3 and leave the rest 0;
@@ -12,8 +13,10 @@ struct endpoint {
     uint16_t port;  // host order; 0 when no TCP port was taken
 };
 
+static_assert(sizeof(endpoint) == 18, "endpoints compare as plain bytes");
+
 inline bool operator==(const endpoint &a, const endpoint &b) {
-    return a.address == b.address && a.port == b.port;
+    return std::memcmp(&a, &b, sizeof(endpoint)) == 0;
 }
 
 constexpr uint16_t ETHERTYPE_IPV4 = 0x0800;
