@@ -20,6 +20,9 @@ build: deps
 test: build
 	@cd $(BUILD_DIR) && ctest --output-on-failure -j $(JOBS)
 
+bench: build
+	@python3 bench/run.py --build $(BUILD_DIR) $(if $(ROUNDS),--rounds $(ROUNDS)) $(if $(CASES),--cases $(CASES))
+
 demo: build
 	@scripts/demo $(BUILD_DIR)
 

@@ -21,5 +21,14 @@ struct ip_pair {
 
 void clear_pair_table();
 uint16_t pair_table_lookup(const endpoint &source, const endpoint &destination);
+
+// The same lookup in steps, so that the packet loop can start the memory
+// reads for the packets it holds before it needs their answers. The hash is
+// seeded per run and the same for both directions; it decides only where a
+// pair is stored, never which output it gets.
+uint32_t pair_key_hash(const endpoint &source, const endpoint &destination);
+void prefetch_pair_slot(uint32_t hash);
+void prefetch_pair_entry(uint32_t hash);
+uint16_t pair_table_lookup_hashed(const endpoint &source, const endpoint &destination, uint32_t hash);
 uint16_t least_loaded_file();
 uint64_t pair_table_pairs();

@@ -17,6 +17,20 @@ uint32_t address_byte_sum(const endpoint &e) {
     return static_cast<uint32_t>((lanes * 0x0001000100010001u) >> 48);
 }
 
+// h % num_files without a division per packet: Lemire's multiply-shift
+// remainder, exact for 32-bit dividends and divisors.
+uint64_t remainder_magic = 0;
+uint16_t remainder_divisor = 0;
+
+uint32_t remainder_by_files(uint32_t h) {
+    if (remainder_divisor != num_files) {
+        remainder_divisor = num_files;
+        remainder_magic = UINT64_MAX / num_files + 1;
+    }
+    const uint64_t low = remainder_magic * h;
+    return static_cast<uint32_t>((static_cast<unsigned __int128>(low) * remainder_divisor) >> 64);
+}
+
 }  // namespace
 
 uint32_t endpoint_weight(const endpoint &e) {
@@ -30,7 +44,7 @@ uint32_t pair_hash(const endpoint &a, const endpoint &b) {
 
 uint16_t classify_pair(const endpoint &source, const endpoint &destination) {
     if (deterministic) {
-        return static_cast<uint16_t>(pair_hash(source, destination) % num_files);
+        return static_cast<uint16_t>(remainder_by_files(pair_hash(source, destination)));
     }
     return pair_table_lookup(source, destination);
 }

@@ -91,8 +91,9 @@ inline void sip_round(uint64_t &v0, uint64_t &v1, uint64_t &v2, uint64_t &v3) {
     v2 += v1; v1 = rotl(v1, 17); v1 ^= v2; v2 = rotl(v2, 32);
 }
 
-// SipHash-1-3 of five message words.
-inline uint64_t sip_hash(const std::array<uint64_t, 5> &m) {
+// SipHash-1-3 of a few whole message words.
+template <size_t N>
+inline uint64_t sip_hash(const std::array<uint64_t, N> &m) {
     uint64_t v0 = hash_key[0] ^ 0x736f6d6570736575u;
     uint64_t v1 = hash_key[1] ^ 0x646f72616e646f6du;
     uint64_t v2 = hash_key[0] ^ 0x6c7967656e657261u;
@@ -134,14 +135,20 @@ bool words_less(const endpoint_words &a, const endpoint_words &b) {
 }
 
 // The same for both directions: the endpoints are put in a fixed order first.
+// Keys whose upper address halves are zero (IPv4) are hashed as three words
+// instead of five; the length word keeps the two encodings apart.
 uint32_t unordered_pair_hash(const endpoint &a, const endpoint &b) {
     endpoint_words low = words_of(a);
     endpoint_words high = words_of(b);
     if (words_less(high, low)) {
         std::swap(low, high);
     }
-    return static_cast<uint32_t>(sip_hash({low.first, low.second, high.first, high.second,
-                                           uint64_t{low.port} | uint64_t{high.port} << 16 | uint64_t{36} << 56}));
+    const uint64_t ports = uint64_t{low.port} | uint64_t{high.port} << 16;
+    if ((low.second | high.second) == 0) {
+        return static_cast<uint32_t>(sip_hash(std::array<uint64_t, 3>{low.first, high.first, ports | uint64_t{20} << 56}));
+    }
+    return static_cast<uint32_t>(
+        sip_hash(std::array<uint64_t, 5>{low.first, low.second, high.first, high.second, ports | uint64_t{36} << 56}));
 }
 
 ip_pair &pair_entry(uint32_t number) {
@@ -213,11 +220,33 @@ void clear_pair_table() {
     seed_hash();
 }
 
+uint32_t pair_key_hash(const endpoint &source, const endpoint &destination) {
+    return unordered_pair_hash(source, destination);
+}
+
+void prefetch_pair_slot(uint32_t hash) {
+    if (pair_table != nullptr) {
+        __builtin_prefetch(&pair_table[hash & slot_mask]);
+    }
+}
+
+void prefetch_pair_entry(uint32_t hash) {
+    if (pair_table != nullptr) {
+        const pair_slot slot = pair_table[hash & slot_mask];
+        if (slot.entry != 0 && slot.hash == hash) {
+            __builtin_prefetch(&pair_entry(slot.entry - 1));
+        }
+    }
+}
+
 uint16_t pair_table_lookup(const endpoint &source, const endpoint &destination) {
+    return pair_table_lookup_hashed(source, destination, unordered_pair_hash(source, destination));
+}
+
+uint16_t pair_table_lookup_hashed(const endpoint &source, const endpoint &destination, uint32_t hash) {
     if (pair_table == nullptr || (pair_count + 1) * 4 > (slot_mask + 1) * 3) {
         grow_pair_table();
     }
-    const uint32_t hash = unordered_pair_hash(source, destination);
     uint64_t i = hash & slot_mask;
     for (; pair_table[i].entry != 0; i = (i + 1) & slot_mask) {
         if (pair_table[i].hash != hash) {

@@ -89,7 +89,85 @@ void close_output(pcap_dumper_t *dumper, FILE *stream, int index) {
     pcap_dump_close(dumper);
 }
 
+void write_placed_packet(int k, const pcap_pkthdr *header, const u_char *data) {
+    if (k < 0) {
+        write_packet(weird_file, weird_stream, WEIRD_INDEX, header, data);
+    } else {
+        write_packet(output_files[k].dumper, output_files[k].stream, k, header, data);
+        ++output_files[k].packets;  // before the next pair is given an output
+    }
+}
+
+// In the default mode a trace with many pairs is bound by memory latency:
+// every new or rarely seen pair misses the cache in the pair table. So the
+// loop holds a few packets (copied, as the library reuses its buffer), starts
+// the table reads for all of them, and then places and writes them in order.
+// Outputs and counts are exactly those of placing one packet at a time.
+constexpr size_t HELD_PACKETS_MAX = 32;
+constexpr size_t HELD_BYTES_MAX = 64 * 1024;
+
+struct held_packet {
+    pcap_pkthdr header;
+    size_t offset;  // of its bytes in held_bytes
+    endpoint source;
+    endpoint destination;
+    uint32_t hash;
+    bool placed;
+};
+
+std::array<held_packet, HELD_PACKETS_MAX> held_packets;
+std::array<u_char, HELD_BYTES_MAX> held_bytes;
+size_t held_count = 0;
+size_t held_bytes_used = 0;
+
+void write_held_packets() {
+    for (size_t i = 0; i < held_count; ++i) {
+        if (held_packets[i].placed) {
+            prefetch_pair_entry(held_packets[i].hash);
+        }
+    }
+    for (size_t i = 0; i < held_count; ++i) {
+        const held_packet &p = held_packets[i];
+        const int k = p.placed ? pair_table_lookup_hashed(p.source, p.destination, p.hash) : -1;
+        write_placed_packet(k, &p.header, &held_bytes[p.offset]);
+    }
+    held_count = 0;
+    held_bytes_used = 0;
+}
+
+void hold_packet(const pcap_pkthdr *header, const u_char *data) {
+    const size_t caplen = header->caplen;
+    if (held_count == HELD_PACKETS_MAX || HELD_BYTES_MAX - held_bytes_used < caplen) {
+        write_held_packets();
+    }
+    if (caplen > HELD_BYTES_MAX) {  // too big to hold: placed at once, from the library's buffer
+        write_placed_packet(place_packet(packet_bytes(data, caplen)), header, data);
+        return;
+    }
+    held_packet &p = held_packets[held_count++];
+    p.header = *header;
+    p.offset = held_bytes_used;
+    std::memcpy(&held_bytes[p.offset], data, caplen);
+    held_bytes_used += caplen;
+    p.source = endpoint{};
+    p.destination = endpoint{};
+    p.placed = get_pair_key(packet_bytes(&held_bytes[p.offset], caplen), p.source, p.destination);
+    if (p.placed) {
+        p.hash = pair_key_hash(p.source, p.destination);
+        prefetch_pair_slot(p.hash);
+    }
+}
+
 }  // namespace
+
+int place_packet(packet_bytes packet) {
+    endpoint source{};
+    endpoint destination{};
+    if (!get_pair_key(packet, source, destination)) {
+        return -1;
+    }
+    return classify_pair(source, destination);
+}
 
 void open_trace_files() {
     char errbuf[PCAP_ERRBUF_SIZE] = "";
@@ -122,28 +200,18 @@ void set_link_offsets() {
     }
 }
 
-int place_packet(packet_bytes packet) {
-    endpoint source{};
-    endpoint destination{};
-    if (!get_pair_key(packet, source, destination)) {
-        return -1;
-    }
-    return classify_pair(source, destination);
-}
-
 void process_packets() {
     pcap_pkthdr *header = nullptr;
     const u_char *data = nullptr;
     int status;
     while ((status = pcap_next_ex(input_trace, &header, &data)) == 1) {
-        const int k = place_packet(packet_bytes(data, header->caplen));
-        if (k < 0) {
-            write_packet(weird_file, weird_stream, WEIRD_INDEX, header, data);
+        if (deterministic) {
+            write_placed_packet(place_packet(packet_bytes(data, header->caplen)), header, data);
         } else {
-            write_packet(output_files[k].dumper, output_files[k].stream, k, header, data);
-            ++output_files[k].packets;
+            hold_packet(header, data);
         }
     }
+    write_held_packets();
     if (status != PCAP_ERROR_BREAK) {
         // Keep what was read: the outputs are completed before the error is reported.
         char reason[PCAP_ERRBUF_SIZE];
