@@ -51,6 +51,34 @@ TEST(pair_hash, worked_examples) {
     EXPECT_EQ(endpoint_weight(v4(0, 0, 0, 0, 443)), 0u);
 }
 
+TEST(pair_hash, address_byte_sum_matches_a_plain_sum) {
+    std::mt19937_64 random(3);
+    for (int i = 0; i < 100000; ++i) {
+        endpoint e{};
+        uint32_t sum = 0;
+        for (auto &byte : e.address) {
+            byte = static_cast<uint8_t>(i % 7 == 0 ? 255 : random());
+            sum += byte;
+        }
+        e.port = static_cast<uint16_t>(random());
+        ASSERT_EQ(endpoint_weight(e), sum * (e.port == 0 ? 1 : e.port));
+    }
+}
+
+TEST(deterministic, index_is_exactly_the_remainder_for_every_hash_and_file_count) {
+    // An endpoint of weight h against one of weight 0 gives pair_hash h.
+    reset_settings();
+    deterministic = 1;
+    const endpoint zero = weighing(0, 0);
+    for (uint32_t files = 1; files <= 256; ++files) {
+        num_files = static_cast<uint16_t>(files);
+        for (uint32_t h = 0; h < PAIR_TABLE_SIZE; h += (files < 20 ? 1 : 7)) {
+            const endpoint e = h == 0 ? zero : weighing(1, static_cast<uint16_t>(h));
+            ASSERT_EQ(classify_pair(e, zero), h % files) << h << " over " << files;
+        }
+    }
+}
+
 struct deterministic_case {
     endpoint source, destination;
     uint16_t files, expected;

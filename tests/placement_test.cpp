@@ -4,7 +4,10 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
+#include <map>
+#include <random>
 
 namespace fs = std::filesystem;
 
@@ -13,12 +16,12 @@ namespace {
 // Tags each packet by its timestamp, splits, and reports each packet's output
 // (-1 for the unclassified one), checking that every packet lands exactly once.
 std::vector<int> split(std::vector<test_packet> packets, int files, std::vector<std::string> options = {},
-                       uint32_t linktype = 1) {
+                       uint32_t linktype = 1, uint32_t snaplen = 65535) {
     scratch_dir dir;
     for (size_t i = 0; i < packets.size(); ++i) {
         packets[i].seconds = static_cast<uint32_t>(i);
     }
-    write_trace(dir / "in.pcap", packets, linktype);
+    write_file(dir / "in.pcap", savefile_bytes(packets, linktype, snaplen));
     options.insert(options.end(), {"in.pcap", "out%d", std::to_string(files)});
     const run_result r = run_flowdeal(options, in_dir(dir.path));
     EXPECT_EQ(r.status, 0) << r.err;
@@ -103,6 +106,45 @@ TEST(placement, cooked_v2_captures_use_their_own_header_layout) {
     const auto where = split({cooked(0x0800, ip), cooked(0x0806, ip), P}, 2, {}, 276);
     // The Ethernet frame P reads as cooked: its first bytes are no protocol type.
     EXPECT_EQ(where, (std::vector<int>{0, -1, -1}));
+}
+
+// The default mode holds packets in small groups; big packets bypass the
+// group. Placement must still be that of one packet at a time, in order.
+TEST(placement, held_packets_are_placed_as_if_one_at_a_time) {
+    std::vector<test_packet> trace;
+    std::vector<std::string> pair_of;
+    std::mt19937 random(7);
+    for (int i = 0; i < 600; ++i) {
+        const int client = static_cast<int>(random() % 37);
+        const bool reply = random() % 2;
+        const std::string a = "10.0.1." + std::to_string(client), b = "10.0.2." + std::to_string(client % 5);
+        const uint16_t pa = static_cast<uint16_t>(1000 + client), pb = 80;
+        test_packet p = reply ? tcp4(b, pb, a, pa) : tcp4(a, pa, b, pb);
+        const uint32_t r = random() % 10;
+        p.bytes.resize(r == 0 ? 70000 : r == 1 ? 65536 - 10 : r == 2 ? 30000 : 60 + random() % 1400, 0x5A);
+        trace.push_back(p);
+        pair_of.push_back(a + ":" + b);
+    }
+    trace.push_back(arp_frame());
+    pair_of.push_back("");
+    // The same assignment, packet by packet: a new pair takes the output with
+    // the fewest packets so far, the lowest index on ties.
+    const int files = 5;
+    std::map<std::string, int> given;
+    std::vector<uint64_t> counts(files, 0);
+    std::vector<int> expected;
+    for (const std::string &pair : pair_of) {
+        if (pair.empty()) {
+            expected.push_back(-1);
+            continue;
+        }
+        if (!given.count(pair)) {
+            given[pair] = static_cast<int>(std::min_element(counts.begin(), counts.end()) - counts.begin());
+        }
+        ++counts[given[pair]];
+        expected.push_back(given[pair]);
+    }
+    EXPECT_EQ(split(trace, files, {}, 1, 262144), expected);
 }
 
 // Real captures: whatever they hold, every packet the library can read lands in
