@@ -17,8 +17,13 @@ build: deps
 	@cmake -S . -B $(BUILD_DIR) $(CMAKE_FLAGS) >/dev/null
 	@cmake --build $(BUILD_DIR) -j $(JOBS)
 
+# The suite runs twice: on the optimised build, and on a build with the
+# address and undefined-behaviour sanitizers.
 test: build
 	@cd $(BUILD_DIR) && ctest --output-on-failure -j $(JOBS)
+	@cmake -S . -B $(ASAN_DIR) $(CMAKE_FLAGS) -DFLOWDEAL_SANITIZE=address,undefined -DFLOWDEAL_BENCH=OFF >/dev/null
+	@cmake --build $(ASAN_DIR) -j $(JOBS)
+	@cd $(ASAN_DIR) && ctest --output-on-failure -j $(JOBS)
 
 bench: build
 	@python3 bench/run.py --build $(BUILD_DIR) $(if $(ROUNDS),--rounds $(ROUNDS)) $(if $(CASES),--cases $(CASES))

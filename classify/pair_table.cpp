@@ -213,7 +213,7 @@ void clear_pair_table() {
     pair_table = nullptr;
     slot_mask = 0;
     pair_count = 0;
-    for (uint32_t i = 0; i < MAX_PAIR_BLOCKS; ++i) {
+    for (uint32_t i = 0; i < MAX_PAIR_BLOCKS && pair_blocks[i] != nullptr; ++i) {
         free_table_memory(pair_block_memory[i]);
         pair_blocks[i] = nullptr;
     }

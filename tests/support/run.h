@@ -15,6 +15,7 @@ struct run_options {
     std::string directory;      // empty: the test's own
     long open_files_limit = 0;  // 0: unchanged
     long memory_limit = 0;      // bytes of address space; 0: unchanged
+    bool as_nobody = false;     // when root, drop to user nobody before running
 };
 
 inline run_options in_dir(const std::string &directory, const std::string &stdin_path = "") {
