@@ -6,7 +6,10 @@ PREFIX    ?= /usr/local
 
 CMAKE_FLAGS = -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo
 
-.PHONY: all deps build test test-asan demo bench clean
+FUZZ_DIR     ?= build-fuzz
+FUZZ_SECONDS ?= 60
+
+.PHONY: all deps build test demo bench fuzz clean
 
 all: build
 
@@ -31,5 +34,16 @@ bench: build
 demo: build
 	@scripts/demo $(BUILD_DIR)
 
+# Runs the placement fuzzer for FUZZ_SECONDS, growing a corpus in $(FUZZ_DIR)
+# from the committed seeds.
+fuzz:
+	@scripts/install-deps clang libfuzzer-14-dev
+	@cmake -S . -B $(FUZZ_DIR) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CXX_COMPILER=clang++ \
+		-DFLOWDEAL_FUZZ=ON -DFLOWDEAL_TESTS=OFF -DFLOWDEAL_BENCH=OFF >/dev/null
+	@cmake --build $(FUZZ_DIR) -j $(JOBS)
+	@mkdir -p $(FUZZ_DIR)/corpus
+	$(FUZZ_DIR)/placement_fuzz -max_total_time=$(FUZZ_SECONDS) -print_final_stats=1 \
+		-artifact_prefix=$(FUZZ_DIR)/ $(FUZZ_DIR)/corpus tests/fuzz/seeds
+
 clean:
-	rm -rf $(BUILD_DIR) $(ASAN_DIR) demo/out demo/sample.pcap
+	rm -rf $(BUILD_DIR) $(ASAN_DIR) $(FUZZ_DIR) demo/out demo/sample.pcap
