@@ -9,7 +9,7 @@ CMAKE_FLAGS = -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo
 FUZZ_DIR     ?= build-fuzz
 FUZZ_SECONDS ?= 60
 
-.PHONY: all deps build test demo bench fuzz clean
+.PHONY: all deps build test demo bench fuzz install package clean
 
 all: build
 
@@ -33,6 +33,13 @@ bench: build
 
 demo: build
 	@scripts/demo $(BUILD_DIR)
+
+install: build
+	@cmake --install $(BUILD_DIR) --prefix $(PREFIX)
+
+# A Debian package, flowdeal_<version>_<arch>.deb, in the build directory.
+package: build
+	@cd $(BUILD_DIR) && cpack -G DEB
 
 # Runs the placement fuzzer for FUZZ_SECONDS, growing a corpus in $(FUZZ_DIR)
 # from the committed seeds.
