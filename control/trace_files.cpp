@@ -158,6 +158,29 @@ void hold_packet(const pcap_pkthdr *header, const u_char *data) {
     }
 }
 
+// Without being asked, libpcap hands out microsecond timestamps, which would
+// drop the last three digits of every timestamp of a nanosecond capture. Such
+// a file is opened at its own precision, so that its outputs keep every digit.
+// Only a regular file can be looked at before libpcap reads it.
+int input_precision() {
+    struct stat st{};
+    if (std::strcmp(readfile, "-") == 0 || stat(readfile, &st) != 0 || !S_ISREG(st.st_mode)) {
+        return PCAP_TSTAMP_PRECISION_MICRO;
+    }
+    FILE *file = std::fopen(readfile, "rb");
+    if (file == nullptr) {
+        return PCAP_TSTAMP_PRECISION_MICRO;
+    }
+    uint8_t magic[4] = {};
+    const size_t got = std::fread(magic, 1, sizeof magic, file);
+    std::fclose(file);
+    constexpr uint8_t NANO_MAGIC_BIG[4] = {0xa1, 0xb2, 0x3c, 0x4d};
+    constexpr uint8_t NANO_MAGIC_LITTLE[4] = {0x4d, 0x3c, 0xb2, 0xa1};
+    const bool nano = got == sizeof magic && (std::memcmp(magic, NANO_MAGIC_BIG, 4) == 0 ||
+                                              std::memcmp(magic, NANO_MAGIC_LITTLE, 4) == 0);
+    return nano ? PCAP_TSTAMP_PRECISION_NANO : PCAP_TSTAMP_PRECISION_MICRO;
+}
+
 }  // namespace
 
 int place_packet(packet_bytes packet) {
@@ -171,7 +194,7 @@ int place_packet(packet_bytes packet) {
 
 void open_trace_files() {
     char errbuf[PCAP_ERRBUF_SIZE] = "";
-    input_trace = pcap_open_offline(readfile, errbuf);
+    input_trace = pcap_open_offline_with_tstamp_precision(readfile, input_precision(), errbuf);
     if (input_trace == nullptr) {
         fatal("error opening tracefile %s: %s\n", readfile, errbuf);
     }

@@ -89,6 +89,26 @@ TEST(run_sequence, every_packet_lands_once_unchanged_with_the_input_link_type) {
     }
 }
 
+// One pair into one output: the output is the input, byte for byte, at
+// either timestamp precision.
+TEST(run_sequence, single_pair_output_is_identical_to_the_input) {
+    for (const bool nano : {false, true}) {
+        scratch_dir dir;
+        std::vector<test_packet> packets;
+        for (uint32_t i = 0; i < 5; ++i) {
+            packets.push_back(i % 2 ? tcp4("10.0.0.2", 80, "10.0.0.1", 999) : tcp4("10.0.0.1", 999, "10.0.0.2", 80));
+            packets.back().seconds = 1700000000 + i;
+            packets.back().micros = nano ? 999999999 - i : 999999 - i;
+        }
+        packets[2].len = 9000;
+        const auto input = savefile_bytes(packets, 1, 65535, nano);
+        write_file(dir / "in.pcap", input);
+        const run_result r = run_flowdeal({"in.pcap", "out%d", "1"}, in_dir(dir.path));
+        ASSERT_EQ(r.status, 0) << r.err;
+        EXPECT_EQ(read_file(dir / "out0"), input) << (nano ? "nanosecond" : "microsecond") << " capture";
+    }
+}
+
 TEST(run_sequence, reads_the_trace_from_standard_input) {
     scratch_dir dir;
     write_trace(dir / "in.pcap", small_trace());

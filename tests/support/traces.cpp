@@ -36,9 +36,10 @@ std::vector<uint8_t> address_bytes(const std::string &text) {
 
 }  // namespace
 
-std::vector<uint8_t> savefile_bytes(const std::vector<test_packet> &packets, uint32_t linktype, uint32_t snaplen) {
+std::vector<uint8_t> savefile_bytes(const std::vector<test_packet> &packets, uint32_t linktype, uint32_t snaplen,
+                                    bool nanoseconds) {
     std::vector<uint8_t> out;
-    put_le32(out, 0xa1b2c3d4);
+    put_le32(out, nanoseconds ? 0xa1b23c4d : 0xa1b2c3d4);
     out.insert(out.end(), {2, 0, 4, 0});
     put_le32(out, 0);
     put_le32(out, 0);

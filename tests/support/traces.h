@@ -15,8 +15,9 @@ struct test_packet {
 bool operator==(const test_packet &a, const test_packet &b);
 
 // Writes a savefile byte by byte, so tests can also cut it anywhere.
+// With nanoseconds set, the file has the nanosecond magic and `micros` holds nanoseconds.
 std::vector<uint8_t> savefile_bytes(const std::vector<test_packet> &packets, uint32_t linktype = 1,
-                                    uint32_t snaplen = 65535);
+                                    uint32_t snaplen = 65535, bool nanoseconds = false);
 void write_file(const std::string &path, const std::vector<uint8_t> &bytes);
 void write_trace(const std::string &path, const std::vector<test_packet> &packets, uint32_t linktype = 1);
 std::vector<uint8_t> read_file(const std::string &path);
