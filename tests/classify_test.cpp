@@ -72,7 +72,7 @@ TEST(deterministic, index_is_exactly_the_remainder_for_every_hash_and_file_count
     const endpoint zero = weighing(0, 0);
     for (uint32_t files = 1; files <= 256; ++files) {
         num_files = static_cast<uint16_t>(files);
-        for (uint32_t h = 0; h < PAIR_TABLE_SIZE; h += (files < 20 ? 1 : 7)) {
+        for (uint32_t h = 0; h < PAIR_TABLE_SIZE; ++h) {
             const endpoint e = h == 0 ? zero : weighing(1, static_cast<uint16_t>(h));
             ASSERT_EQ(classify_pair(e, zero), h % files) << h << " over " << files;
         }
