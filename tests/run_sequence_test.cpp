@@ -224,6 +224,12 @@ TEST_P(write_failure, is_reported_with_the_output_name) {
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.out, "");
     EXPECT_EQ(r.err, "error writing " + c.full_output + ": No space left on device\n");
+    // The outputs on disk are still whole savefiles, record by record.
+    for (const char *name : {"out0", "out1", "outweird"}) {
+        if (name != c.full_output) {
+            EXPECT_FALSE(read_trace(dir / name).read_error) << name;
+        }
+    }
 }
 
 std::vector<test_packet> many_packets(size_t n) {
