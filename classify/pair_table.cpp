@@ -12,7 +12,6 @@
 #include <sys/mman.h>
 #include <sys/random.h>
 
-#include <cstdlib>
 #include <cstring>
 #include <ctime>
 #include <unistd.h>
@@ -134,23 +133,6 @@ bool words_less(const endpoint_words &a, const endpoint_words &b) {
     return a.port < b.port;
 }
 
-// The same for both directions: the endpoints are put in a fixed order first.
-// Keys whose upper address halves are zero (IPv4) are hashed as three words
-// instead of five; the length word keeps the two encodings apart.
-uint32_t unordered_pair_hash(const endpoint &a, const endpoint &b) {
-    endpoint_words low = words_of(a);
-    endpoint_words high = words_of(b);
-    if (words_less(high, low)) {
-        std::swap(low, high);
-    }
-    const uint64_t ports = uint64_t{low.port} | uint64_t{high.port} << 16;
-    if ((low.second | high.second) == 0) {
-        return static_cast<uint32_t>(sip_hash(std::array<uint64_t, 3>{low.first, high.first, ports | uint64_t{20} << 56}));
-    }
-    return static_cast<uint32_t>(
-        sip_hash(std::array<uint64_t, 5>{low.first, low.second, high.first, high.second, ports | uint64_t{36} << 56}));
-}
-
 ip_pair &pair_entry(uint32_t number) {
     return pair_blocks[number >> PAIR_BLOCK_BITS][number & (PAIR_BLOCK_SIZE - 1)];
 }
@@ -220,8 +202,21 @@ void clear_pair_table() {
     seed_hash();
 }
 
-uint32_t pair_key_hash(const endpoint &source, const endpoint &destination) {
-    return unordered_pair_hash(source, destination);
+// The same for both directions: the endpoints are put in a fixed order first.
+// Keys whose upper address halves are zero (IPv4) are hashed as three words
+// instead of five; the length word keeps the two encodings apart.
+uint32_t pair_key_hash(const endpoint &a, const endpoint &b) {
+    endpoint_words low = words_of(a);
+    endpoint_words high = words_of(b);
+    if (words_less(high, low)) {
+        std::swap(low, high);
+    }
+    const uint64_t ports = uint64_t{low.port} | uint64_t{high.port} << 16;
+    if ((low.second | high.second) == 0) {
+        return static_cast<uint32_t>(sip_hash(std::array<uint64_t, 3>{low.first, high.first, ports | uint64_t{20} << 56}));
+    }
+    return static_cast<uint32_t>(
+        sip_hash(std::array<uint64_t, 5>{low.first, low.second, high.first, high.second, ports | uint64_t{36} << 56}));
 }
 
 void prefetch_pair_slot(uint32_t hash) {
@@ -240,7 +235,7 @@ void prefetch_pair_entry(uint32_t hash) {
 }
 
 uint16_t pair_table_lookup(const endpoint &source, const endpoint &destination) {
-    return pair_table_lookup_hashed(source, destination, unordered_pair_hash(source, destination));
+    return pair_table_lookup_hashed(source, destination, pair_key_hash(source, destination));
 }
 
 uint16_t pair_table_lookup_hashed(const endpoint &source, const endpoint &destination, uint32_t hash) {

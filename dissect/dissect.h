@@ -23,6 +23,9 @@ constexpr uint16_t ETHERTYPE_IPV4 = 0x0800;
 constexpr uint16_t ETHERTYPE_IPV6 = 0x86DD;
 constexpr int LINKTYPE_LINUX_SLL2 = 276;
 
+// Offsets into a packet are 16-bit: a header that would start past this is not taken.
+constexpr uint32_t MAX_PACKET_OFFSET = 65535;
+
 // The captured bytes of one packet: size() is its caplen.
 using packet_bytes = std::span<const uint8_t>;
 

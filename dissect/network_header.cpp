@@ -4,8 +4,6 @@
 
 namespace {
 
-constexpr uint32_t MAX_OFFSET = 65535;
-
 // Bytes stepped over for a tag type, or 0 when the type is not a tag.
 uint32_t tag_length(uint16_t type) {
     switch (type) {
@@ -44,7 +42,7 @@ network_header find_network_header(packet_bytes packet) {
             return {false, 0, 0};
         }
         skip += length;
-        if (link_header_len + skip > MAX_OFFSET || caplen < link_header_len + skip) {
+        if (link_header_len + skip > MAX_PACKET_OFFSET || caplen < link_header_len + skip) {
             return {false, 0, 0};
         }
         type_offset = link_header_len + skip - 2;

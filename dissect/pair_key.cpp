@@ -10,7 +10,6 @@ constexpr uint32_t IPV4_HEADER_MIN = 20;
 constexpr uint32_t IPV6_HEADER_LEN = 40;
 constexpr uint32_t TCP_HEADER_MIN = 20;
 constexpr uint8_t IPPROTO_TCP_NUMBER = 6;
-constexpr uint32_t MAX_OFFSET = 65535;
 
 void copy_address(packet_bytes packet, uint32_t offset, uint32_t length, std::array<uint8_t, 16> &address) {
     std::copy_n(packet.begin() + offset, length, address.begin());
@@ -56,7 +55,7 @@ void get_tcp_ports(uint16_t protocol, packet_bytes packet, uint16_t offset, endp
         return;
     }
     const uint32_t transport = ipv4 ? network + 4u * (packet[network] & 0x0Fu) : network + IPV6_HEADER_LEN;
-    if (transport > MAX_OFFSET || caplen < transport) {
+    if (transport > MAX_PACKET_OFFSET || caplen < transport) {
         return;
     }
     if (packet[network + (ipv4 ? 9 : 6)] != IPPROTO_TCP_NUMBER) {
