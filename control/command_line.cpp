@@ -24,6 +24,8 @@ void fatal(const char *format, ...) {
 
 namespace {
 
+const char *program_name = "flowdeal";  // argv[0] once the command line is read
+
 // A number read the way atoi reads it (leading white space, a sign, digits,
 // anything after ignored), but without its overflow: the magnitude is exact
 // below 2^32 and otherwise flagged, and its low bits stay exact regardless.
@@ -92,18 +94,13 @@ void take_positional(char *argument) {
     } else if (num_files == 0) {
         take_num_files(argument);
     } else {
-        show_usage(nullptr);
+        show_usage(program_name);
     }
 }
-
-const char *program_name = "flowdeal";
 
 }  // namespace
 
 void show_usage(const char *name) {
-    if (name == nullptr) {
-        name = program_name;
-    }
     std::fprintf(stderr, "usage: %s [options] readfile writespec num_files\n", name);
     std::fprintf(stderr, "  the \"writespec\" must contain a %%d, indicating ");
     std::fputs("where to insert the file number\n", stderr);
