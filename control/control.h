@@ -31,8 +31,6 @@ extern pcap_t *input_trace;
 extern std::array<output_file, MAX_OUTPUT_FILES> output_files;
 extern pcap_dumper_t *weird_file;
 extern FILE *weird_stream;
-extern uint16_t link_header_len;
-extern uint16_t ethertype_offset;
 
 // Command line.
 void parse_command_line(int argc, char **argv);

@@ -13,8 +13,6 @@ pcap_t *input_trace = nullptr;
 std::array<output_file, MAX_OUTPUT_FILES> output_files{};
 pcap_dumper_t *weird_file = nullptr;
 FILE *weird_stream = nullptr;
-uint16_t link_header_len = 14;
-uint16_t ethertype_offset = 12;
 
 namespace {
 
@@ -214,13 +212,7 @@ void open_trace_files() {
 }
 
 void set_link_offsets() {
-    if (pcap_datalink(input_trace) == LINKTYPE_LINUX_SLL2) {
-        link_header_len = 20;
-        ethertype_offset = 0;
-    } else {
-        link_header_len = 14;
-        ethertype_offset = 12;
-    }
+    choose_link_layout(pcap_datalink(input_trace));
 }
 
 void process_packets() {

@@ -1,8 +1,15 @@
 // Walks the link header and any VLAN-style tags to the IPv4 or IPv6 header.
-#include "control/control.h"
 #include "dissect/dissect.h"
 
+#include <pcap/dlt.h>
+
+link_kind link_header_kind = link_kind::ethertype;
+uint16_t link_header_len = 14;
+uint16_t ethertype_offset = 12;
+
 namespace {
+
+constexpr network_header NOT_IP = {false, 0, 0};
 
 // Bytes stepped over for a tag type, or 0 when the type is not a tag.
 uint32_t tag_length(uint16_t type) {
@@ -20,17 +27,15 @@ uint32_t tag_length(uint16_t type) {
     }
 }
 
-}  // namespace
-
-network_header find_network_header(packet_bytes packet) {
+network_header walk_ethertypes(packet_bytes packet) {
     const uint32_t caplen = static_cast<uint32_t>(packet.size());
     if (caplen < link_header_len) {
-        return {false, 0, 0};
+        return NOT_IP;
     }
     uint32_t skip = 0;
-    // After a tag the next type sits in its last two bytes: for Ethernet that
-    // is ethertype_offset + skip, and for a 20-byte cooked header it is the
-    // type that follows the tag's control field.
+    // After a tag the next type sits in the tag's last two bytes, whatever the
+    // link header: for Ethernet that is ethertype_offset + skip, and for the
+    // cooked headers it is the type that follows the tag's control field.
     uint32_t type_offset = ethertype_offset;
     for (;;) {
         const uint16_t type = read_be16(packet, type_offset);
@@ -39,12 +44,129 @@ network_header find_network_header(packet_bytes packet) {
         }
         const uint32_t length = tag_length(type);
         if (length == 0) {
-            return {false, 0, 0};
+            return NOT_IP;
         }
         skip += length;
         if (link_header_len + skip > MAX_PACKET_OFFSET || caplen < link_header_len + skip) {
-            return {false, 0, 0};
+            return NOT_IP;
         }
         type_offset = link_header_len + skip - 2;
     }
+}
+
+network_header from_ip_version(packet_bytes packet) {
+    if (packet.empty()) {
+        return NOT_IP;
+    }
+    switch (packet[0] >> 4) {
+    case 4:
+        return {true, ETHERTYPE_IPV4, 0};
+    case 6:
+        return {true, ETHERTYPE_IPV6, 0};
+    default:
+        return NOT_IP;
+    }
+}
+
+// BSD address families: AF_INET is 2 everywhere, AF_INET6 is 24, 28 or 30
+// depending on the system that captured.
+network_header from_address_family(packet_bytes packet, bool host_order) {
+    if (packet.size() < 4) {
+        return NOT_IP;
+    }
+    const uint32_t big = uint32_t{read_be16(packet, 0)} << 16 | read_be16(packet, 2);
+    uint32_t family = big;
+    if (host_order) {
+        // A family is small, so a little-endian one leaves the upper 16 bits clear.
+        const uint32_t little = packet[0] | packet[1] << 8 | packet[2] << 16 | uint32_t{packet[3]} << 24;
+        family = (little >> 16) == 0 ? little : big;
+    }
+    switch (family) {
+    case 2:
+        return {true, ETHERTYPE_IPV4, 4};
+    case 24:
+    case 28:
+    case 30:
+        return {true, ETHERTYPE_IPV6, 4};
+    default:
+        return NOT_IP;
+    }
+}
+
+network_header from_ppp_protocol(packet_bytes packet) {
+    uint32_t at = 0;
+    if (packet.size() >= 2 && packet[0] == 0xFF && packet[1] == 0x03) {
+        at = 2;  // HDLC-like address and control bytes
+    }
+    if (packet.size() < at + 2) {
+        return NOT_IP;
+    }
+    const auto offset = static_cast<uint16_t>(at + 2);
+    switch (read_be16(packet, at)) {
+    case 0x0021:
+        return {true, ETHERTYPE_IPV4, offset};
+    case 0x0057:
+        return {true, ETHERTYPE_IPV6, offset};
+    default:
+        return NOT_IP;
+    }
+}
+
+}  // namespace
+
+void choose_link_layout(int datalink) {
+    link_header_kind = link_kind::ethertype;
+    link_header_len = 14;
+    ethertype_offset = 12;
+    switch (datalink) {
+    case DLT_LINUX_SLL2:
+        link_header_len = 20;
+        ethertype_offset = 0;
+        break;
+    case DLT_LINUX_SLL:
+        link_header_len = 16;
+        ethertype_offset = 14;
+        break;
+    case DLT_C_HDLC:
+        link_header_len = 4;
+        ethertype_offset = 2;
+        break;
+    case DLT_RAW:
+    case DLT_IPV4:
+    case DLT_IPV6:
+        link_header_kind = link_kind::ip_version;
+        link_header_len = 0;
+        break;
+    case DLT_NULL:
+        link_header_kind = link_kind::family_either;
+        link_header_len = 4;
+        break;
+    case DLT_LOOP:
+        link_header_kind = link_kind::family_big;
+        link_header_len = 4;
+        break;
+    case DLT_PPP:
+    case DLT_PPP_SERIAL:
+        link_header_kind = link_kind::ppp;
+        link_header_len = 2;
+        break;
+    default:  // Ethernet, and every link type not named above
+        break;
+    }
+}
+
+network_header find_network_header(packet_bytes packet) {
+    switch (link_header_kind) {
+    case link_kind::ethertype:
+        return walk_ethertypes(packet);
+    case link_kind::ip_version:
+        return from_ip_version(packet);
+    case link_kind::family_either:
+        return from_address_family(packet, true);
+    case link_kind::family_big:
+        return from_address_family(packet, false);
+    case link_kind::ppp:
+        return from_ppp_protocol(packet);
+    }
+    return NOT_IP;
 }

@@ -24,6 +24,11 @@ std::vector<uint8_t> tags(std::initializer_list<uint16_t> types) {
     return out;
 }
 
+std::vector<uint8_t> cut(std::vector<uint8_t> bytes, size_t caplen) {
+    bytes.resize(caplen);
+    return bytes;
+}
+
 // Ethernet: the first type at 12, each tag's next type in its last two bytes.
 std::vector<uint8_t> frame(std::vector<uint16_t> chain, size_t caplen) {
     std::vector<uint8_t> f(12, 0xAA);
@@ -101,9 +106,77 @@ INSTANTIATE_TEST_SUITE_P(
         walk_case{"sll2_vlan_cut_at_23", 276, sll2(0x8100, 23, {0x00, 0x64, 0x08}), false, 0, 0},
         walk_case{"sll2_vntag_vlan_ipv6", 276, sll2(0x8926, 60, {0, 0, 0, 0, 0x81, 0x00, 0, 0, 0x86, 0xDD}), true,
                   0x86DD, 30},
-        // Other link types are read as Ethernet, whatever their bytes mean.
-        walk_case{"raw_ip_read_as_ethernet", 101, ipv4_header("10.0.0.1", "10.0.0.2", 6), false, 0, 0},
-        walk_case{"raw_ip_with_0800_at_12", 101, frame({0x0800}, 40), true, 0x0800, 14}));
+        // Link types without a layout of their own are read as Ethernet, whatever their bytes mean.
+        walk_case{"user0_read_as_ethernet", DLT_USER0, ipv4_header("10.0.0.1", "10.0.0.2", 6), false, 0, 0},
+        walk_case{"slip_with_0800_at_12", DLT_SLIP, frame({0x0800}, 40), true, 0x0800, 14}));
+
+// The link layouts other than Ethernet: each family, each header one byte short.
+std::vector<uint8_t> v4_bytes(size_t caplen = 40) {
+    return cut(concat({ipv4_header("10.0.0.1", "10.0.0.2", 6), tcp_header(1, 2)}), caplen);
+}
+std::vector<uint8_t> v6_bytes(size_t caplen = 60) {
+    return cut(concat({ipv6_header("2001:db8::1", "2001:db8::2", 6), tcp_header(1, 2)}), caplen);
+}
+std::vector<uint8_t> family(std::initializer_list<uint8_t> header, const std::vector<uint8_t> &ip) {
+    return concat({std::vector<uint8_t>(header), ip});
+}
+std::vector<uint8_t> sll(std::vector<uint16_t> chain, size_t caplen) {
+    auto f = frame(std::move(chain), caplen + 2);  // Ethernet's 12 address bytes, then the walk
+    f.insert(f.begin(), {0x00, 0x04});             // 16 bytes up to the first type
+    f.resize(caplen);
+    return f;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    layouts, header_walk,
+    testing::Values(
+        walk_case{"raw_ipv4", DLT_RAW, v4_bytes(), true, 0x0800, 0},
+        walk_case{"raw_ipv6", DLT_RAW, v6_bytes(), true, 0x86DD, 0},
+        walk_case{"raw_one_byte", DLT_RAW, {0x45}, true, 0x0800, 0},
+        walk_case{"raw_empty", DLT_RAW, {}, false, 0, 0},
+        walk_case{"raw_version_5", DLT_RAW, {0x55, 0, 0, 0}, false, 0, 0},
+        walk_case{"raw_version_0", DLT_RAW, {0x00, 0, 0, 0}, false, 0, 0},
+        walk_case{"ipv4_link_type", DLT_IPV4, v4_bytes(), true, 0x0800, 0},
+        walk_case{"ipv6_link_type", DLT_IPV6, v6_bytes(), true, 0x86DD, 0},
+        walk_case{"null_le_inet", DLT_NULL, family({2, 0, 0, 0}, v4_bytes()), true, 0x0800, 4},
+        walk_case{"null_be_inet", DLT_NULL, family({0, 0, 0, 2}, v4_bytes()), true, 0x0800, 4},
+        walk_case{"null_le_inet6_24", DLT_NULL, family({24, 0, 0, 0}, v6_bytes()), true, 0x86DD, 4},
+        walk_case{"null_le_inet6_28", DLT_NULL, family({28, 0, 0, 0}, v6_bytes()), true, 0x86DD, 4},
+        walk_case{"null_le_inet6_30", DLT_NULL, family({30, 0, 0, 0}, v6_bytes()), true, 0x86DD, 4},
+        walk_case{"null_be_inet6_24", DLT_NULL, family({0, 0, 0, 24}, v6_bytes()), true, 0x86DD, 4},
+        walk_case{"null_be_inet6_28", DLT_NULL, family({0, 0, 0, 28}, v6_bytes()), true, 0x86DD, 4},
+        walk_case{"null_be_inet6_30", DLT_NULL, family({0, 0, 0, 30}, v6_bytes()), true, 0x86DD, 4},
+        walk_case{"null_other_family", DLT_NULL, family({7, 0, 0, 0}, v4_bytes()), false, 0, 0},
+        walk_case{"null_two_families_at_once", DLT_NULL, family({2, 0, 2, 0}, v4_bytes()), false, 0, 0},
+        walk_case{"null_3_bytes", DLT_NULL, {2, 0, 0}, false, 0, 0},
+        walk_case{"null_header_only", DLT_NULL, {2, 0, 0, 0}, true, 0x0800, 4},
+        walk_case{"loop_inet", DLT_LOOP, family({0, 0, 0, 2}, v4_bytes()), true, 0x0800, 4},
+        walk_case{"loop_inet6", DLT_LOOP, family({0, 0, 0, 24}, v6_bytes()), true, 0x86DD, 4},
+        walk_case{"loop_is_never_little_endian", DLT_LOOP, family({2, 0, 0, 0}, v4_bytes()), false, 0, 0},
+        walk_case{"loop_3_bytes", DLT_LOOP, {0, 0, 0}, false, 0, 0},
+        walk_case{"ppp_ipv4", DLT_PPP, family({0x00, 0x21}, v4_bytes()), true, 0x0800, 2},
+        walk_case{"ppp_ipv6", DLT_PPP, family({0x00, 0x57}, v6_bytes()), true, 0x86DD, 2},
+        walk_case{"ppp_hdlc_ipv4", DLT_PPP, family({0xFF, 0x03, 0x00, 0x21}, v4_bytes()), true, 0x0800, 4},
+        walk_case{"ppp_serial_hdlc_ipv6", DLT_PPP_SERIAL, family({0xFF, 0x03, 0x00, 0x57}, v6_bytes()), true,
+                  0x86DD, 4},
+        walk_case{"ppp_serial_ipv4", DLT_PPP_SERIAL, family({0x00, 0x21}, v4_bytes()), true, 0x0800, 2},
+        walk_case{"ppp_lcp", DLT_PPP, family({0xFF, 0x03, 0xC0, 0x21}, v4_bytes()), false, 0, 0},
+        walk_case{"ppp_1_byte", DLT_PPP, {0x00}, false, 0, 0},
+        walk_case{"ppp_hdlc_3_bytes", DLT_PPP, {0xFF, 0x03, 0x00}, false, 0, 0},
+        walk_case{"ppp_hdlc_header_only", DLT_PPP, {0xFF, 0x03, 0x00, 0x21}, true, 0x0800, 4},
+        walk_case{"sll_ipv4", DLT_LINUX_SLL, sll({0x0800}, 60), true, 0x0800, 16},
+        walk_case{"sll_15_bytes", DLT_LINUX_SLL, sll({0x0800}, 15), false, 0, 0},
+        walk_case{"sll_16_bytes", DLT_LINUX_SLL, sll({0x0800}, 16), true, 0x0800, 16},
+        walk_case{"sll_stacked_tags", DLT_LINUX_SLL, sll({0x88A8, 0x8100, 0x86DD}, 80), true, 0x86DD, 24},
+        walk_case{"sll_vntag_vlan", DLT_LINUX_SLL, sll({0x8926, 0x8100, 0x0800}, 80), true, 0x0800, 26},
+        walk_case{"sll_tag_cut_at_19", DLT_LINUX_SLL, sll({0x8100, 0x0800}, 19), false, 0, 0},
+        walk_case{"sll_arp", DLT_LINUX_SLL, sll({0x0806}, 60), false, 0, 0},
+        walk_case{"chdlc_ipv4", DLT_C_HDLC, family({0x0F, 0x00, 0x08, 0x00}, v4_bytes()), true, 0x0800, 4},
+        walk_case{"chdlc_ipv6", DLT_C_HDLC, family({0x8F, 0x00, 0x86, 0xDD}, v6_bytes()), true, 0x86DD, 4},
+        walk_case{"chdlc_vlan_ipv4", DLT_C_HDLC, family({0x0F, 0x00, 0x81, 0x00, 0x00, 0x05, 0x08, 0x00}, v4_bytes()),
+                  true, 0x0800, 8},
+        walk_case{"chdlc_3_bytes", DLT_C_HDLC, {0x0F, 0x00, 0x08}, false, 0, 0},
+        walk_case{"chdlc_slarp", DLT_C_HDLC, family({0x8F, 0x00, 0x80, 0x35}, v4_bytes()), false, 0, 0}));
 
 TEST(header_walk, tags_up_to_the_end_of_the_capture_fail) {
     reset_settings();
@@ -174,11 +247,6 @@ TEST_P(pair_key, is_taken_from_the_captured_bytes) {
     }
 }
 
-std::vector<uint8_t> cut(std::vector<uint8_t> bytes, size_t caplen) {
-    bytes.resize(caplen);
-    return bytes;
-}
-
 const std::vector<uint8_t> A1 = {10, 0, 0, 1};
 const std::vector<uint8_t> A2 = {10, 0, 0, 2};
 const std::vector<uint8_t> V6_1 = {0x20, 0x01, 0x0d, 0xb8, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 1};
@@ -188,6 +256,49 @@ std::vector<uint8_t> ipv4_tcp(uint8_t ihl, size_t options, size_t caplen) {
     auto ip = ipv4_header("10.0.0.1", "10.0.0.2", 6, ihl);
     ip.insert(ip.end(), options, 0xEE);
     return cut(ethernet(0x0800, concat({ip, tcp_header(21, 25)})), caplen);
+}
+
+// An IPv6 extension header of the size its length field declares, naming the header after it.
+struct extension_header {
+    uint8_t type;
+    std::vector<uint8_t> bytes;
+};
+
+extension_header extension(uint8_t type, uint8_t next, uint8_t length_field) {
+    const size_t size = type == 51 ? (length_field + 2u) * 4 : (length_field + 1u) * 8;
+    std::vector<uint8_t> h(size, 0x33);
+    h[0] = next;
+    h[1] = length_field;
+    return {type, h};
+}
+
+extension_header fragment(uint8_t next, uint16_t offset_units, bool more) {
+    const auto field = be16(static_cast<uint16_t>(offset_units << 3 | (more ? 1 : 0)));
+    return {44, {next, 0, field[0], field[1], 0xDE, 0xAD, 0xBE, 0xEF}};
+}
+
+// An Ethernet IPv6 TCP packet (ports 1 and 2) behind the given headers.
+std::vector<uint8_t> v6_chain(const std::vector<extension_header> &headers) {
+    std::vector<uint8_t> payload;
+    for (const auto &h : headers) {
+        payload.insert(payload.end(), h.bytes.begin(), h.bytes.end());
+    }
+    payload = concat({payload, tcp_header(1, 2)});
+    const uint8_t first = headers.empty() ? 6 : headers.front().type;
+    return ethernet(0x86DD, concat({ipv6_header("2001:db8::1", "2001:db8::2", first), payload}));
+}
+
+std::vector<extension_header> full_chain() {
+    return {extension(0, 60, 0), extension(60, 43, 1), extension(43, 51, 0), extension(51, 44, 3),
+            fragment(60, 0, true), extension(60, 6, 0)};
+}
+
+std::vector<uint8_t> ipv4_fragment(uint16_t flags_and_offset) {
+    auto ip = ipv4_header("10.0.0.1", "10.0.0.2", 6);
+    const auto field = be16(flags_and_offset);
+    ip[6] = field[0];
+    ip[7] = field[1];
+    return ethernet(0x0800, concat({ip, tcp_header(21, 25)}));
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -215,12 +326,59 @@ INSTANTIATE_TEST_SUITE_P(
                  V6_2, 0},
         key_case{"ipv6_tcp_one_byte_short", cut(tcp6("2001:db8::1", 80, "2001:db8::2", 4000).bytes, 14 + 59), true,
                  V6_1, 0, V6_2, 0},
-        key_case{"ipv6_hop_by_hop_has_no_ports",
-                 ethernet(0x86DD, concat({ipv6_header("2001:db8::1", "2001:db8::2", 0), std::vector<uint8_t>(8),
-                                          tcp_header(1, 2)})),
-                 true, V6_1, 0, V6_2, 0},
+        // Extension headers between the fixed header and TCP are followed.
+        key_case{"ipv6_hop_by_hop", v6_chain({extension(0, 6, 0)}), true, V6_1, 1, V6_2, 2},
+        key_case{"ipv6_routing", v6_chain({extension(43, 6, 2)}), true, V6_1, 1, V6_2, 2},
+        key_case{"ipv6_destination_options", v6_chain({extension(60, 6, 1)}), true, V6_1, 1, V6_2, 2},
+        key_case{"ipv6_authentication", v6_chain({extension(51, 6, 4)}), true, V6_1, 1, V6_2, 2},
+        key_case{"ipv6_first_fragment", v6_chain({fragment(6, 0, true)}), true, V6_1, 1, V6_2, 2},
+        key_case{"ipv6_later_fragment", v6_chain({fragment(6, 185, false)}), true, V6_1, 0, V6_2, 0},
+        key_case{"ipv6_chain", v6_chain(full_chain()), true, V6_1, 1, V6_2, 2},
+        key_case{"ipv6_chain_to_udp", v6_chain({extension(0, 60, 0), extension(60, 17, 0)}), true, V6_1, 0, V6_2, 0},
+        key_case{"ipv6_esp", v6_chain({extension(50, 6, 0)}), true, V6_1, 0, V6_2, 0},
+        key_case{"ipv6_no_next_header", v6_chain({extension(60, 59, 0)}), true, V6_1, 0, V6_2, 0},
+        // IPv4: only the first fragment holds the TCP header.
+        key_case{"ipv4_first_fragment", ipv4_fragment(0x2000), true, A1, 21, A2, 25},
+        key_case{"ipv4_dont_fragment", ipv4_fragment(0x4000), true, A1, 21, A2, 25},
+        key_case{"ipv4_later_fragment", ipv4_fragment(0x2000 | 185), true, A1, 0, A2, 0},
+        key_case{"ipv4_last_fragment", ipv4_fragment(1), true, A1, 0, A2, 0},
         key_case{"arp", arp_frame().bytes, false, {}, 0, {}, 0},
         key_case{"runt", {0x00, 0x01}, false, {}, 0, {}, 0}));
+
+// Cut anywhere, the chain is read safely and gives ports only with the whole TCP header.
+TEST(pair_key, ipv6_chain_cut_short_at_each_byte) {
+    reset_settings();
+    const auto whole = v6_chain(full_chain());
+    for (size_t caplen = 14 + 40; caplen <= whole.size(); ++caplen) {
+        const std::vector<uint8_t> exact(whole.begin(), whole.begin() + static_cast<long>(caplen));
+        endpoint s{}, d{};
+        ASSERT_TRUE(get_pair_key(packet_bytes(exact.data(), exact.size()), s, d)) << caplen;
+        const uint16_t expected = caplen == whole.size() ? 1 : 0;
+        EXPECT_EQ(s.port, expected) << caplen;
+        EXPECT_EQ(d.port, expected ? 2 : 0) << caplen;
+    }
+}
+
+// Headers of the largest size chained past the 16-bit offsets: the walk ends, inside the capture.
+TEST(pair_key, ipv6_chain_past_65535_takes_no_ports) {
+    reset_settings();
+    std::vector<extension_header> chain;
+    for (int i = 0; i < 33; ++i) {  // 33 * 2048 bytes
+        chain.push_back(extension(60, i < 32 ? 60 : 6, 255));
+    }
+    const auto bytes = v6_chain(chain);
+    ASSERT_GT(bytes.size(), 65536u);
+    endpoint s{}, d{};
+    ASSERT_TRUE(get_pair_key(packet_bytes(bytes.data(), bytes.size()), s, d));
+    EXPECT_EQ(s.port, 0);
+    // 31 of them still end below the limit, and the TCP header after them is read.
+    chain.resize(31);
+    chain.back() = extension(60, 6, 255);
+    const auto shorter = v6_chain(chain);
+    s = d = endpoint{};
+    ASSERT_TRUE(get_pair_key(packet_bytes(shorter.data(), shorter.size()), s, d));
+    EXPECT_EQ(s.port, 1);
+}
 
 TEST(pair_key, notcp_leaves_ports_zero) {
     reset_settings();

@@ -17,9 +17,7 @@
 namespace {
 
 void apply_settings(const uint8_t *data) {
-    const bool cooked = data[0] & 1;
-    link_header_len = cooked ? 20 : 14;
-    ethertype_offset = cooked ? 0 : 12;
+    choose_link_layout(data[0] & 1 ? 276 : 1);  // cooked v2 or Ethernet
     use_ports = (data[0] & 2) ? 0 : 1;
     deterministic = (data[0] & 4) ? 1 : 0;
     v4_prefix_bytes = data[1] % 5;

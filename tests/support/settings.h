@@ -5,6 +5,7 @@
 #include "classify/classify.h"
 #include "control/control.h"
 
+// linktype is a libpcap DLT_ value.
 inline void reset_settings(uint16_t files = 4, int linktype = 1) {
     use_ports = 1;
     v4_prefix_bytes = 4;
@@ -14,7 +15,6 @@ inline void reset_settings(uint16_t files = 4, int linktype = 1) {
     for (output_file &f : output_files) {
         f = output_file{};
     }
-    link_header_len = linktype == LINKTYPE_LINUX_SLL2 ? 20 : 14;
-    ethertype_offset = linktype == LINKTYPE_LINUX_SLL2 ? 0 : 12;
+    choose_link_layout(linktype);
     clear_pair_table();
 }

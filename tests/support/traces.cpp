@@ -150,6 +150,32 @@ std::vector<uint8_t> ethernet(uint16_t type, const std::vector<uint8_t> &payload
     return f;
 }
 
+std::vector<uint8_t> link_frame(int datalink, const std::vector<uint8_t> &ip) {
+    const bool v4 = !ip.empty() && ip[0] >> 4 == 4;
+    const uint16_t ethertype = v4 ? 0x0800 : 0x86DD;
+    switch (datalink) {
+    case DLT_RAW:
+    case DLT_IPV4:
+    case DLT_IPV6:
+        return ip;
+    case DLT_NULL:  // captured on a little-endian host; 28 is FreeBSD's AF_INET6
+        return concat({{static_cast<uint8_t>(v4 ? 2 : 28), 0, 0, 0}, ip});
+    case DLT_LOOP:
+        return concat({{0, 0, 0, static_cast<uint8_t>(v4 ? 2 : 24)}, ip});
+    case DLT_PPP:
+    case DLT_PPP_SERIAL:
+        return concat({{0xFF, 0x03}, be16(v4 ? 0x0021 : 0x0057), ip});
+    case DLT_C_HDLC:
+        return concat({{0x0F, 0x00}, be16(ethertype), ip});
+    case DLT_LINUX_SLL:
+        return concat({std::vector<uint8_t>(14, 0x01), be16(ethertype), ip});
+    case DLT_LINUX_SLL2:
+        return concat({be16(ethertype), std::vector<uint8_t>(18, 0x02), ip});
+    default:
+        return ethernet(ethertype, ip);
+    }
+}
+
 test_packet tcp4(const std::string &source, uint16_t sport, const std::string &destination, uint16_t dport) {
     return {0, 0, 0, ethernet(0x0800, concat({ipv4_header(source, destination, 6), tcp_header(sport, dport)}))};
 }

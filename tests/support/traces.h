@@ -36,6 +36,9 @@ std::vector<uint8_t> ipv4_header(const std::string &source, const std::string &d
 std::vector<uint8_t> ipv6_header(const std::string &source, const std::string &destination, uint8_t next_header);
 std::vector<uint8_t> tcp_header(uint16_t source_port, uint16_t destination_port);
 std::vector<uint8_t> ethernet(uint16_t type, const std::vector<uint8_t> &payload);
+// An IP packet (IPv4 when its first nibble is 4, else IPv6) behind the link
+// header of a libpcap DLT_ value, as a capture of that link type holds it.
+std::vector<uint8_t> link_frame(int datalink, const std::vector<uint8_t> &ip);
 std::vector<uint8_t> concat(std::initializer_list<std::vector<uint8_t>> parts);
 std::vector<uint8_t> be16(uint16_t value);
 
