@@ -41,15 +41,15 @@ install: build
 package: build
 	@cd $(BUILD_DIR) && cpack -G DEB
 
-# Runs the placement fuzzer for FUZZ_SECONDS, growing a corpus in $(FUZZ_DIR)
+# Runs the packet-loop fuzzer for FUZZ_SECONDS, growing a corpus in $(FUZZ_DIR)
 # from the committed seeds.
 fuzz:
-	@scripts/install-deps clang libfuzzer-14-dev
+	@scripts/install-deps clang libclang-rt-dev
 	@cmake -S . -B $(FUZZ_DIR) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CXX_COMPILER=clang++ \
 		-DFLOWDEAL_FUZZ=ON -DFLOWDEAL_TESTS=OFF -DFLOWDEAL_BENCH=OFF >/dev/null
 	@cmake --build $(FUZZ_DIR) -j $(JOBS)
 	@mkdir -p $(FUZZ_DIR)/corpus
-	$(FUZZ_DIR)/placement_fuzz -max_total_time=$(FUZZ_SECONDS) -print_final_stats=1 \
+	$(FUZZ_DIR)/packet_loop_fuzz -max_total_time=$(FUZZ_SECONDS) -print_final_stats=1 \
 		-artifact_prefix=$(FUZZ_DIR)/ $(FUZZ_DIR)/corpus tests/fuzz/seeds
 
 clean:

@@ -43,6 +43,11 @@ void set_link_offsets();
 void process_packets();
 void close_trace_files();
 
+// The packet loop's body: places the packet and writes it, or holds it to be
+// written by a later call; deal_held_packets writes what is held.
+void deal_packet(const pcap_pkthdr *header, const u_char *data);
+void deal_held_packets();
+
 // Dissects and classifies one packet: its output index, or -1 when it is unplaced.
 int place_packet(packet_bytes packet);
 

@@ -3,7 +3,11 @@
 #include "control/control.h"
 #include "dissect/dissect.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
 
 #include <cerrno>
 #include <cstdlib>
@@ -39,16 +43,6 @@ const char *format_output_name(int index) {
     return output_name;
 }
 
-void note_input_identity() {
-    struct stat st{};
-    FILE *stream = pcap_file(input_trace);
-    if (stream != nullptr && fstat(fileno(stream), &st) == 0 && S_ISREG(st.st_mode)) {
-        input_is_file = true;
-        input_device = st.st_dev;
-        input_inode = st.st_ino;
-    }
-}
-
 void refuse_input_as_output(const char *name) {
     struct stat st{};
     if (input_is_file && stat(name, &st) == 0 && st.st_dev == input_device && st.st_ino == input_inode) {
@@ -59,9 +53,13 @@ void refuse_input_as_output(const char *name) {
 pcap_dumper_t *create_output(int index) {
     const char *name = format_output_name(index);
     refuse_input_as_output(name);
-    pcap_dumper_t *dumper = pcap_dump_open(input_trace, name);
+    FILE *file = std::fopen(name, "wb");
+    if (file == nullptr) {
+        fatal("cannot open %s for writing: %s\n", name, std::strerror(errno));
+    }
+    pcap_dumper_t *dumper = pcap_dump_fopen(input_trace, file);
     if (dumper == nullptr) {
-        fatal("cannot open %s for writing\n", name);
+        fatal("cannot open %s for writing: %s\n", name, pcap_geterr(input_trace));
     }
     return dumper;
 }
@@ -79,12 +77,18 @@ void write_packet(pcap_dumper_t *dumper, FILE *stream, int index, const pcap_pkt
     }
 }
 
-void close_output(pcap_dumper_t *dumper, FILE *stream, int index) {
+// The dumper's own close returns nothing, so the stream is flushed and closed
+// here: an error that shows only then (a quota, a late I/O error) is not lost.
+// Returns 0, or the error number of the first failure.
+int close_output(FILE *stream) {
     errno = 0;
-    if (pcap_dump_flush(dumper) != 0 || ferror(stream)) {
-        report_write_error(index, errno != 0 ? errno : EIO);
+    const bool written = std::fflush(stream) == 0 && !ferror(stream);
+    int error = written ? 0 : (errno != 0 ? errno : EIO);
+    errno = 0;
+    if (std::fclose(stream) != 0 && error == 0) {
+        error = errno != 0 ? errno : EIO;
     }
-    pcap_dump_close(dumper);
+    return error;
 }
 
 void write_placed_packet(int k, const pcap_pkthdr *header, const u_char *data) {
@@ -127,7 +131,7 @@ void write_held_packets() {
     for (size_t i = 0; i < held_count; ++i) {
         const held_packet &p = held_packets[i];
         const int k = p.placed ? pair_table_lookup_hashed(p.source, p.destination, p.hash) : -1;
-        write_placed_packet(k, &p.header, &held_bytes[p.offset]);
+        write_placed_packet(k, &p.header, held_bytes.data() + p.offset);
     }
     held_count = 0;
     held_bytes_used = 0;
@@ -145,38 +149,104 @@ void hold_packet(const pcap_pkthdr *header, const u_char *data) {
     held_packet &p = held_packets[held_count++];
     p.header = *header;
     p.offset = held_bytes_used;
-    std::memcpy(&held_bytes[p.offset], data, caplen);
+    // A record of no bytes may come when the buffer is exactly full: its place
+    // is then the buffer's end, which must not be indexed.
+    const packet_bytes held = packet_bytes(held_bytes).subspan(p.offset, caplen);
+    if (caplen != 0) {
+        std::memcpy(held_bytes.data() + p.offset, data, caplen);
+    }
     held_bytes_used += caplen;
     p.source = endpoint{};
     p.destination = endpoint{};
-    p.placed = get_pair_key(packet_bytes(&held_bytes[p.offset], caplen), p.source, p.destination);
+    p.placed = get_pair_key(held, p.source, p.destination);
     if (p.placed) {
         p.hash = pair_key_hash(p.source, p.destination);
         prefetch_pair_slot(p.hash);
     }
 }
 
-// Without being asked, libpcap hands out microsecond timestamps, which would
-// drop the last three digits of every timestamp of a nanosecond capture. Such
-// a file is opened at its own precision, so that its outputs keep every digit.
-// Only a regular file can be looked at before libpcap reads it.
-int input_precision() {
-    struct stat st{};
-    if (std::strcmp(readfile, "-") == 0 || stat(readfile, &st) != 0 || !S_ISREG(st.st_mode)) {
-        return PCAP_TSTAMP_PRECISION_MICRO;
+// libpcap hands out microsecond timestamps unless asked for more, which would
+// drop the last three digits of every timestamp of a nanosecond capture. So the
+// input's first four bytes are read before libpcap sees them, the precision
+// they name is asked for, and the bytes are given back: by seeking where the
+// input can seek, and through a stream that replays them first where it cannot
+// (a pipe, a FIFO, a terminal).
+constexpr size_t MAGIC_BYTES = 4;
+
+struct replayed_input {
+    int fd;
+    uint8_t head[MAGIC_BYTES];
+    size_t head_length;
+    size_t head_given;
+};
+
+replayed_input replay{-1, {}, 0, 0};
+
+ssize_t read_replayed(void *cookie, char *buffer, size_t size) {
+    auto *r = static_cast<replayed_input *>(cookie);
+    if (r->head_given < r->head_length) {
+        const size_t n = std::min(size, r->head_length - r->head_given);
+        std::memcpy(buffer, r->head + r->head_given, n);
+        r->head_given += n;
+        return static_cast<ssize_t>(n);
     }
-    FILE *file = std::fopen(readfile, "rb");
-    if (file == nullptr) {
-        return PCAP_TSTAMP_PRECISION_MICRO;
+    ssize_t got;
+    do {
+        got = read(r->fd, buffer, size);
+    } while (got < 0 && errno == EINTR);
+    return got;
+}
+
+int close_replayed(void *cookie) {
+    return close(static_cast<replayed_input *>(cookie)->fd);
+}
+
+size_t read_head(int fd, uint8_t *head) {
+    size_t got = 0;
+    while (got < MAGIC_BYTES) {
+        const ssize_t n = read(fd, head + got, MAGIC_BYTES - got);
+        if (n < 0 && errno == EINTR) {
+            continue;
+        }
+        if (n <= 0) {
+            break;  // a read error shows again when libpcap reads on
+        }
+        got += static_cast<size_t>(n);
     }
-    uint8_t magic[4] = {};
-    const size_t got = std::fread(magic, 1, sizeof magic, file);
-    std::fclose(file);
+    return got;
+}
+
+// Nanosecond pcap files keep their precision; pcapng is read at nanoseconds so
+// that no interface's resolution loses a digit. Everything else: microseconds.
+int precision_of(const uint8_t *head, size_t length) {
     constexpr uint8_t NANO_MAGIC_BIG[4] = {0xa1, 0xb2, 0x3c, 0x4d};
     constexpr uint8_t NANO_MAGIC_LITTLE[4] = {0x4d, 0x3c, 0xb2, 0xa1};
-    const bool nano = got == sizeof magic && (std::memcmp(magic, NANO_MAGIC_BIG, 4) == 0 ||
-                                              std::memcmp(magic, NANO_MAGIC_LITTLE, 4) == 0);
-    return nano ? PCAP_TSTAMP_PRECISION_NANO : PCAP_TSTAMP_PRECISION_MICRO;
+    constexpr uint8_t PCAPNG_SECTION[4] = {0x0a, 0x0d, 0x0d, 0x0a};
+    if (length == MAGIC_BYTES && (std::memcmp(head, NANO_MAGIC_BIG, 4) == 0 ||
+                                  std::memcmp(head, NANO_MAGIC_LITTLE, 4) == 0 ||
+                                  std::memcmp(head, PCAPNG_SECTION, 4) == 0)) {
+        return PCAP_TSTAMP_PRECISION_NANO;
+    }
+    return PCAP_TSTAMP_PRECISION_MICRO;
+}
+
+void note_input_identity(int fd) {
+    struct stat st{};
+    if (fstat(fd, &st) == 0 && S_ISREG(st.st_mode)) {
+        input_is_file = true;
+        input_device = st.st_dev;
+        input_inode = st.st_ino;
+    }
+}
+
+// The input as a stream positioned at its first byte, its head already read.
+FILE *input_stream(int fd, replayed_input &r) {
+    if (lseek(fd, -static_cast<off_t>(r.head_length), SEEK_CUR) != -1) {
+        return fdopen(fd, "rb");
+    }
+    r.fd = fd;
+    r.head_given = 0;
+    return fopencookie(&r, "rb", cookie_io_functions_t{read_replayed, nullptr, nullptr, close_replayed});
 }
 
 }  // namespace
@@ -190,13 +260,36 @@ int place_packet(packet_bytes packet) {
     return classify_pair(source, destination);
 }
 
+void deal_packet(const pcap_pkthdr *header, const u_char *data) {
+    if (deterministic) {
+        write_placed_packet(place_packet(packet_bytes(data, header->caplen)), header, data);
+    } else {
+        hold_packet(header, data);
+    }
+}
+
+void deal_held_packets() {
+    write_held_packets();
+}
+
 void open_trace_files() {
+    const bool from_stdin = std::strcmp(readfile, "-") == 0;
+    const int fd = from_stdin ? STDIN_FILENO : open(readfile, O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
+        fatal("error opening tracefile %s: %s: %s\n", readfile, readfile, std::strerror(errno));
+    }
+    note_input_identity(fd);
+    replay.head_length = read_head(fd, replay.head);
+    FILE *stream = input_stream(fd, replay);
+    if (stream == nullptr) {
+        fatal("error opening tracefile %s: %s: %s\n", readfile, readfile, std::strerror(errno));
+    }
     char errbuf[PCAP_ERRBUF_SIZE] = "";
-    input_trace = pcap_open_offline_with_tstamp_precision(readfile, input_precision(), errbuf);
+    input_trace = pcap_fopen_offline_with_tstamp_precision(stream, precision_of(replay.head, replay.head_length),
+                                                           errbuf);
     if (input_trace == nullptr) {
         fatal("error opening tracefile %s: %s\n", readfile, errbuf);
     }
-    note_input_identity();
     output_name_size = std::strlen(writespec) + 16;
     output_name = static_cast<char *>(std::malloc(output_name_size));
     if (output_name == nullptr) {
@@ -220,13 +313,9 @@ void process_packets() {
     const u_char *data = nullptr;
     int status;
     while ((status = pcap_next_ex(input_trace, &header, &data)) == 1) {
-        if (deterministic) {
-            write_placed_packet(place_packet(packet_bytes(data, header->caplen)), header, data);
-        } else {
-            hold_packet(header, data);
-        }
+        deal_packet(header, data);
     }
-    write_held_packets();
+    deal_held_packets();
     if (status != PCAP_ERROR_BREAK) {
         // Keep what was read: the outputs are completed before the error is reported.
         char reason[PCAP_ERRBUF_SIZE];
@@ -239,8 +328,23 @@ void process_packets() {
 void close_trace_files() {
     pcap_close(input_trace);
     input_trace = nullptr;
+    // Every output is closed, so all but a failing one are complete; the
+    // first failure is reported after.
+    int failed_index = 0;
+    int failure = 0;
     for (int i = 0; i < num_files; ++i) {
-        close_output(output_files[i].dumper, output_files[i].stream, i);
+        const int error = close_output(output_files[i].stream);
+        if (error != 0 && failure == 0) {
+            failed_index = i;
+            failure = error;
+        }
     }
-    close_output(weird_file, weird_stream, WEIRD_INDEX);
+    const int error = close_output(weird_stream);
+    if (error != 0 && failure == 0) {
+        failed_index = WEIRD_INDEX;
+        failure = error;
+    }
+    if (failure != 0) {
+        report_write_error(failed_index, failure);
+    }
 }

@@ -28,7 +28,7 @@ messages=(
   "prefix must be less than full address length"
   "error opening tracefile |: "
   "open_trace_files() memory allocation problem"
-  "cannot open | for writing"
+  "cannot open | for writing: "
   "cannot open | for writing: it is the input trace"
   "error reading tracefile |: "
   "error writing |: "

@@ -123,7 +123,7 @@ TEST(run_sequence, missing_directory_names_output_zero) {
     const run_result r = run_flowdeal({"in.pcap", "nodir/out%d", "2"}, in_dir(dir.path));
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.out, "");
-    EXPECT_EQ(r.err, "cannot open nodir/out0 for writing\n");
+    EXPECT_EQ(r.err, "cannot open nodir/out0 for writing: No such file or directory\n");
 }
 
 TEST(run_sequence, output_that_cannot_be_created_leaves_earlier_ones_and_no_weird_file) {
@@ -132,7 +132,7 @@ TEST(run_sequence, output_that_cannot_be_created_leaves_earlier_ones_and_no_weir
     fs::create_directory(dir / "out2");
     const run_result r = run_flowdeal({"in.pcap", "out%d", "4"}, in_dir(dir.path));
     EXPECT_EQ(r.status, 1);
-    EXPECT_EQ(r.err, "cannot open out2 for writing\n");
+    EXPECT_EQ(r.err, "cannot open out2 for writing: Is a directory\n");
     EXPECT_EQ(files_in(dir.path), (std::vector<std::string>{"in.pcap", "out0", "out1", "out2"}));
 }
 
@@ -187,18 +187,8 @@ INSTANTIATE_TEST_SUITE_P(cases, input_as_output,
 TEST(run_sequence, input_from_a_pipe_matches_no_output) {
     scratch_dir dir;
     write_trace(dir / "in.pcap", small_trace());
-    const std::string fifo = dir / "fifo";
-    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
-    const pid_t feeder = fork();
-    if (feeder == 0) {
-        const auto bytes = read_file(dir / "in.pcap");
-        FILE *f = std::fopen(fifo.c_str(), "wb");
-        std::fwrite(bytes.data(), 1, bytes.size(), f);
-        std::fclose(f);
-        _exit(0);
-    }
-    const run_result r = run_flowdeal({"-", "out%d", "2"}, in_dir(dir.path, fifo));
-    waitpid(feeder, nullptr, 0);
+    fifo_feeder feeder(dir / "fifo", read_file(dir / "in.pcap"));
+    const run_result r = run_flowdeal({"-", "out%d", "2"}, in_dir(dir.path, feeder.path));
     EXPECT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(all_packets({dir / "out0", dir / "out1", dir / "outweird"}).size(), small_trace().size());
 }

@@ -38,6 +38,9 @@ run_result run_flowdeal(const std::vector<std::string> &args, const run_options 
         if (!options.directory.empty() && chdir(options.directory.c_str()) != 0) {
             _exit(127);
         }
+        for (const auto &[name, value] : options.environment) {
+            setenv(name.c_str(), value.c_str(), 1);
+        }
         if (options.open_files_limit > 0) {
             // The leak checker of a sanitizer build needs descriptors of its own at exit.
             setenv("ASAN_OPTIONS", "detect_leaks=0", 1);

@@ -16,6 +16,7 @@ struct run_options {
     long open_files_limit = 0;  // 0: unchanged
     long memory_limit = 0;      // bytes of address space; 0: unchanged
     bool as_nobody = false;     // when root, drop to user nobody before running
+    std::vector<std::pair<std::string, std::string>> environment;  // set in the child
 };
 
 inline run_options in_dir(const std::string &directory, const std::string &stdin_path = "") {

@@ -1,6 +1,9 @@
 #include "support/traces.h"
 
 #include <arpa/inet.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 #include <gtest/gtest.h>
 #include <pcap/pcap.h>
 
@@ -70,10 +73,11 @@ std::vector<uint8_t> read_file(const std::string &path) {
     return {std::istreambuf_iterator<char>(f), std::istreambuf_iterator<char>()};
 }
 
-read_result read_trace(const std::string &path) {
+read_result read_trace(const std::string &path, bool nanoseconds) {
     read_result result;
     char errbuf[PCAP_ERRBUF_SIZE];
-    pcap_t *p = pcap_open_offline(path.c_str(), errbuf);
+    pcap_t *p = pcap_open_offline_with_tstamp_precision(
+        path.c_str(), nanoseconds ? PCAP_TSTAMP_PRECISION_NANO : PCAP_TSTAMP_PRECISION_MICRO, errbuf);
     EXPECT_NE(p, nullptr) << path << ": " << errbuf;
     if (p == nullptr) {
         return result;
@@ -93,6 +97,52 @@ read_result read_trace(const std::string &path) {
     result.read_error = status != PCAP_ERROR_BREAK;
     pcap_close(p);
     return result;
+}
+
+std::vector<uint8_t> pcapng_bytes(const std::vector<test_packet> &packets, int decimals, uint32_t linktype) {
+    std::vector<uint8_t> out;
+    const auto u32 = [&](uint32_t v) { put_le32(out, v); };
+    u32(0x0A0D0D0A), u32(28), u32(0x1A2B3C4D), u32(0x00000001), u32(0xFFFFFFFF), u32(0xFFFFFFFF), u32(28);
+    if (decimals == 6) {
+        u32(1), u32(20), u32(linktype), u32(65535), u32(20);
+    } else {  // if_tsresol (9), one byte, padded; then the end of options
+        u32(1), u32(32), u32(linktype), u32(65535), u32(9 | 1 << 16), u32(static_cast<uint32_t>(decimals)), u32(0);
+        u32(32);
+    }
+    uint64_t units = 1;
+    for (int i = 0; i < decimals; ++i) {
+        units *= 10;
+    }
+    for (const test_packet &p : packets) {
+        const uint32_t padded = (static_cast<uint32_t>(p.bytes.size()) + 3) & ~3u;
+        const uint64_t stamp = uint64_t{p.seconds} * units + p.micros;
+        u32(6), u32(32 + padded), u32(0), u32(static_cast<uint32_t>(stamp >> 32)), u32(static_cast<uint32_t>(stamp));
+        u32(static_cast<uint32_t>(p.bytes.size())), u32(p.len != 0 ? p.len : static_cast<uint32_t>(p.bytes.size()));
+        out.insert(out.end(), p.bytes.begin(), p.bytes.end());
+        out.resize(out.size() + padded - p.bytes.size(), 0);
+        u32(32 + padded);
+    }
+    return out;
+}
+
+fifo_feeder::fifo_feeder(const std::string &fifo_path, const std::vector<uint8_t> &bytes) : path(fifo_path) {
+    EXPECT_EQ(mkfifo(path.c_str(), 0600), 0) << path;
+    pid = fork();
+    if (pid == 0) {
+        FILE *f = std::fopen(path.c_str(), "wb");
+        if (f != nullptr) {
+            std::fwrite(bytes.data(), 1, bytes.size(), f);
+            std::fclose(f);
+        }
+        _exit(0);
+    }
+}
+
+void fifo_feeder::wait() {
+    if (pid > 0) {
+        waitpid(pid, nullptr, 0);
+        pid = -1;
+    }
 }
 
 std::vector<uint8_t> be16(uint16_t value) {

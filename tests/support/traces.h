@@ -22,13 +22,28 @@ void write_file(const std::string &path, const std::vector<uint8_t> &bytes);
 void write_trace(const std::string &path, const std::vector<test_packet> &packets, uint32_t linktype = 1);
 std::vector<uint8_t> read_file(const std::string &path);
 
+// A pcapng file: one section, one interface of the given link type whose
+// timestamps count 10^-`decimals` seconds (an if_tsresol option unless 6),
+// and one enhanced packet block a packet; `micros` holds the fraction in those units.
+std::vector<uint8_t> pcapng_bytes(const std::vector<test_packet> &packets, int decimals = 6, uint32_t linktype = 1);
+
 // Reads a trace through libpcap; fails the test when it cannot be opened.
+// With nanoseconds set, `micros` of each packet holds nanoseconds.
 struct read_result {
     std::vector<test_packet> packets;
     int linktype = -1;
     bool read_error = false;
 };
-read_result read_trace(const std::string &path);
+read_result read_trace(const std::string &path, bool nanoseconds = false);
+
+// Writes bytes into a new FIFO from a child process; wait() reaps it.
+struct fifo_feeder {
+    std::string path;
+    int pid = -1;
+    fifo_feeder(const std::string &path, const std::vector<uint8_t> &bytes);
+    void wait();
+    ~fifo_feeder() { wait(); }
+};
 
 // Frame builders. Addresses are given as text ("10.0.0.1", "2001:db8::1").
 std::vector<uint8_t> ipv4_header(const std::string &source, const std::string &destination, uint8_t protocol,
