@@ -26,6 +26,8 @@ struct trace_settings {
     double vlan_share = 0.1;
     double other_share = 0.0;  // non-IP frames (ARP) among all packets
     double zipf = 1.1;
+    uint64_t clients = 0;  // distinct client addresses; 0: a quarter of the flows
+    uint64_t servers = 4096;
     uint64_t seed = 1;
     const char *output = nullptr;
 };
@@ -71,7 +73,7 @@ struct flow {
 [[noreturn]] void usage() {
     std::fprintf(stderr,
                  "usage: make_trace [--packets N] [--flows N] [--snaplen N] [--ipv6 SHARE] [--vlan SHARE]\n"
-                 "                  [--other SHARE] [--zipf S] [--seed N] output.pcap\n");
+                 "                  [--other SHARE] [--zipf S] [--clients N] [--servers N] [--seed N] output.pcap\n");
     std::exit(2);
 }
 
@@ -94,6 +96,10 @@ trace_settings parse_arguments(int argc, char **argv) {
             s.other_share = std::strtod(argv[++i], nullptr);
         } else if (a == "--zipf" && has_value) {
             s.zipf = std::strtod(argv[++i], nullptr);
+        } else if (a == "--clients" && has_value) {
+            s.clients = std::strtoull(argv[++i], nullptr, 10);
+        } else if (a == "--servers" && has_value) {
+            s.servers = std::strtoull(argv[++i], nullptr, 10);
         } else if (a == "--seed" && has_value) {
             s.seed = std::strtoull(argv[++i], nullptr, 10);
         } else if (s.output == nullptr && a.size() > 0 && a[0] != '-') {
@@ -102,7 +108,7 @@ trace_settings parse_arguments(int argc, char **argv) {
             usage();
         }
     }
-    if (s.output == nullptr || s.flows == 0 || s.packets < s.flows || s.snaplen < 64) {
+    if (s.output == nullptr || s.flows == 0 || s.packets < s.flows || s.snaplen < 64 || s.servers == 0) {
         usage();
     }
     return s;
@@ -118,8 +124,8 @@ std::vector<flow> make_flows(const trace_settings &s) {
         const double kind = random_unit();
         f.proto = kind < 0.85 ? transport::tcp : kind < 0.97 ? transport::udp : transport::icmp;
         // Clients are many, servers few, as addresses cluster on real links.
-        f.client = static_cast<uint32_t>(random_below(s.flows / 4 + 16));
-        f.server = static_cast<uint32_t>(random_below(4096));
+        f.client = static_cast<uint32_t>(random_below(s.clients != 0 ? s.clients : s.flows / 4 + 16));
+        f.server = static_cast<uint32_t>(random_below(s.servers));
         f.client_port = static_cast<uint16_t>(1024 + random_below(64512));
         f.server_port = server_ports[random_below(std::size(server_ports))];
         f.sent = 0;

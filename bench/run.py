@@ -21,6 +21,9 @@ TRACES = {
           "--seed", "1"],
     "b": ["--packets", "10000000", "--flows", "2000000", "--snaplen", "96", "--ipv6", "0.2", "--vlan", "0.1",
           "--seed", "2"],
+    # trace b's shape, but the 2 million flows run between 200 thousand pairs of hosts
+    "c": ["--packets", "10000000", "--flows", "2000000", "--snaplen", "96", "--ipv6", "0.2", "--vlan", "0.1",
+          "--clients", "1000", "--servers", "100", "--seed", "3"],
 }
 
 # (case, trace, label, command template); IN and OUT are filled in.
@@ -33,10 +36,13 @@ CASES = [
     ("b", "b", "cp", ["cp", "IN", "OUT/copy.pcap"]),
     ("b", "b", "flowdeal -d, 16", ["FLOWDEAL", "-d", "IN", "OUT/part%d", "16"]),
     ("b", "b", "flowdeal, 16", ["FLOWDEAL", "IN", "OUT/part%d", "16"]),
-    ("c", "b", "flowdeal --notcp -d, 16", ["FLOWDEAL", "--notcp", "-d", "IN", "OUT/part%d", "16"]),
-    ("c", "b", "flowdeal --notcp, 16", ["FLOWDEAL", "--notcp", "IN", "OUT/part%d", "16"]),
+    ("c", "c", "tcpdump -r -w (floor)", ["tcpdump", "-r", "IN", "-w", "OUT/copy.pcap"]),
+    ("c", "c", "flowdeal --notcp -d, 16", ["FLOWDEAL", "--notcp", "-d", "IN", "OUT/part%d", "16"]),
+    ("c", "c", "flowdeal --notcp, 16", ["FLOWDEAL", "--notcp", "IN", "OUT/part%d", "16"]),
     ("d", "a", "flowdeal -d, 256", ["FLOWDEAL", "-d", "IN", "OUT/part%d", "256"]),
     ("d", "a", "flowdeal, 256", ["FLOWDEAL", "IN", "OUT/part%d", "256"]),
+    ("e", "b", "flowdeal -d, 256", ["FLOWDEAL", "-d", "IN", "OUT/part%d", "256"]),
+    ("e", "b", "flowdeal, 256", ["FLOWDEAL", "IN", "OUT/part%d", "256"]),
 ]
 
 
@@ -75,11 +81,15 @@ def main():
     parser.add_argument("--build", default=os.path.join(ROOT, "build"))
     parser.add_argument("--data", default=os.path.join(ROOT, "bench", "data"))
     parser.add_argument("--rounds", type=int, default=5)
-    parser.add_argument("--cases", default="abcd", help="which cases to run, e.g. 'ab'")
+    parser.add_argument("--cases", default="abcde", help="which cases to run, e.g. 'ab'")
+    parser.add_argument("--baseline", help="another flowdeal binary, timed beside the build's in the same rounds")
     args = parser.parse_args()
 
     cases = [c for c in CASES if c[0] in args.cases]
     make_traces(args.build, args.data, sorted({c[1] for c in cases}))
+    if args.baseline:
+        cases += [(c, t, label + " [baseline]", ["BASELINE" if w == "FLOWDEAL" else w for w in template])
+                  for c, t, label, template in cases if label.startswith("flowdeal")]
     flowdeal = os.path.join(args.build, "flowdeal")
     out_dir = os.path.join(args.data, "out")
     results = {i: [] for i in range(len(cases))}
@@ -89,7 +99,8 @@ def main():
             order.reverse()
         for i in order:
             _, trace, _, template = cases[i]
-            command = [flowdeal if w == "FLOWDEAL" else w.replace("IN", trace_path(args.data, trace))
+            binaries = {"FLOWDEAL": flowdeal, "BASELINE": args.baseline}
+            command = [binaries[w] if w in binaries else w.replace("IN", trace_path(args.data, trace))
                        .replace("OUT", out_dir) for w in template]
             results[i].append(run_once(command, out_dir))
         print("round %d of %d done" % (round_number + 1, args.rounds), file=sys.stderr, flush=True)
@@ -101,8 +112,8 @@ def main():
         for i, c in enumerate(cases):
             if c[0] == case and c[2] == label:
                 return i
-        for i, c in enumerate(cases):  # cases c and d share the floor of their trace
-            if c[1] == {"c": "b", "d": "a"}.get(case, case) and c[2] == label:
+        for i, c in enumerate(cases):  # cases d and e share the floor of their trace
+            if c[1] == {"d": "a", "e": "b"}.get(case, case) and c[2] == label:
                 return i
         return None
 

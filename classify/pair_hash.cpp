@@ -46,5 +46,5 @@ uint16_t classify_pair(const endpoint &source, const endpoint &destination) {
     if (deterministic) {
         return static_cast<uint16_t>(remainder_by_files(pair_hash(source, destination)));
     }
-    return pair_table_lookup(source, destination);
+    return pair_table_lookup(make_table_key(source, destination));
 }

@@ -3,9 +3,14 @@
 // Which output a pair gets depends only on the order of first packets and the
 // packet counts, never on where the pair is stored. So the table is laid out
 // for speed and safety: an open-addressing index (linear probing, at most 3/4
-// full, doubled when needed) keyed by a seeded SipHash of the unordered pair,
-// over entries kept in large blocks that never move. Crafted addresses cannot
-// make probe runs long, since the seed is drawn afresh for every run.
+// full, doubled when needed) of 8-byte slots, each a key's hash and the number
+// of its entry; entries hold the key and its output, in large blocks that
+// never move. The index is small enough to stay mostly in the last-level
+// cache even at millions of pairs, so a new pair is decided there and a known
+// cold pair costs one miss, for its entry. (Slots that hold the whole key cost
+// the same in a run and half as much memory again: measured, not kept.)
+// Crafted addresses cannot make probe runs long, since the hash is keyed
+// afresh for every run.
 #include "classify/classify.h"
 #include "control/control.h"
 
@@ -18,17 +23,25 @@
 
 namespace {
 
-struct pair_slot {
-    uint32_t hash;   // low 32 bits of the pair's hash
-    uint32_t entry;  // entry number + 1; 0 for an empty slot
+struct pair_entry_record {
+    std::array<uint64_t, 4> address;  // as in table_key
+    std::array<uint16_t, 2> port;
+    uint16_t file;
+    uint16_t unused;
 };
 
+static_assert(sizeof(pair_entry_record) == 40, "an entry is the key, its output and two spare bytes");
+
+struct pair_slot {
+    uint32_t hash;   // the key's hash
+    uint32_t entry;  // entry number + 1; 0 for an empty slot
+};
 constexpr uint64_t INITIAL_SLOTS = 1024;
 constexpr uint64_t MAX_SLOTS = uint64_t{1} << 32;  // slot positions come from 32 hash bits
+constexpr uint64_t MAX_PAIRS = MAX_SLOTS / 4 * 3;
 constexpr uint32_t PAIR_BLOCK_BITS = 16;
 constexpr uint32_t PAIR_BLOCK_SIZE = uint32_t{1} << PAIR_BLOCK_BITS;
 constexpr uint32_t MAX_PAIR_BLOCKS = uint32_t{1} << (32 - PAIR_BLOCK_BITS);
-constexpr uint64_t MAX_PAIRS = uint64_t{UINT32_MAX} - 1;
 
 // Big, randomly probed arrays: backed by huge pages where the kernel allows,
 // which saves a TLB miss on most lookups of a large table.
@@ -43,9 +56,11 @@ pair_slot *pair_table = nullptr;
 table_memory pair_table_memory{nullptr, 0};
 uint64_t slot_mask = 0;
 uint64_t pair_count = 0;
-ip_pair *pair_blocks[MAX_PAIR_BLOCKS];
+pair_entry_record *pair_blocks[MAX_PAIR_BLOCKS];
 table_memory pair_block_memory[MAX_PAIR_BLOCKS];
-uint64_t hash_key[2];
+// One random 64-bit multiplier for each 32-bit word of a key, and a constant.
+constexpr size_t KEY_WORDS = 9;
+std::array<uint64_t, KEY_WORDS + 1> hash_key;
 
 [[noreturn]] void out_of_pair_memory() {
     fatal("not enough memory to allocate another IP pair\n");
@@ -72,68 +87,44 @@ void free_table_memory(table_memory &memory) {
 }
 
 void seed_hash() {
-    if (getrandom(hash_key, sizeof hash_key, 0) != static_cast<ssize_t>(sizeof hash_key)) {
+    if (getrandom(hash_key.data(), sizeof hash_key, 0) != static_cast<ssize_t>(sizeof hash_key)) {
         // No kernel entropy: still vary the seed between runs.
-        hash_key[0] = static_cast<uint64_t>(std::time(nullptr)) * 0x9E3779B97F4A7C15u;
-        hash_key[1] = static_cast<uint64_t>(getpid()) ^ reinterpret_cast<uintptr_t>(&hash_key);
+        uint64_t x = static_cast<uint64_t>(std::time(nullptr)) ^ static_cast<uint64_t>(getpid()) << 32 ^
+                     reinterpret_cast<uintptr_t>(&hash_key);
+        for (uint64_t &k : hash_key) {
+            x += 0x9E3779B97F4A7C15u;  // splitmix64
+            uint64_t z = x;
+            z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9u;
+            z = (z ^ (z >> 27)) * 0x94D049BB133111EBu;
+            k = z ^ (z >> 31);
+        }
     }
 }
 
-constexpr uint64_t rotl(uint64_t x, int b) {
-    return (x << b) | (x >> (64 - b));
-}
-
-inline void sip_round(uint64_t &v0, uint64_t &v1, uint64_t &v2, uint64_t &v3) {
-    v0 += v1; v1 = rotl(v1, 13); v1 ^= v0; v0 = rotl(v0, 32);
-    v2 += v3; v3 = rotl(v3, 16); v3 ^= v2;
-    v0 += v3; v3 = rotl(v3, 21); v3 ^= v0;
-    v2 += v1; v1 = rotl(v1, 17); v1 ^= v2; v2 = rotl(v2, 32);
-}
-
-// SipHash-1-3 of a few whole message words.
-template <size_t N>
-inline uint64_t sip_hash(const std::array<uint64_t, N> &m) {
-    uint64_t v0 = hash_key[0] ^ 0x736f6d6570736575u;
-    uint64_t v1 = hash_key[1] ^ 0x646f72616e646f6du;
-    uint64_t v2 = hash_key[0] ^ 0x6c7967656e657261u;
-    uint64_t v3 = hash_key[1] ^ 0x7465646279746573u;
-    for (const uint64_t word : m) {
-        v3 ^= word;
-        sip_round(v0, v1, v2, v3);
-        v0 ^= word;
+// Multilinear hashing of the key's nine 32-bit words: the constant plus each
+// word times its own random multiplier, mod 2^64, of which the upper 32 bits
+// are taken. That family is strongly universal: two different keys, chosen
+// without knowing the multipliers, share a hash with probability 2^-32 and a
+// table position with probability 1 / slots, so no trace can crowd one probe
+// run; and it costs nine multiplies where a keyed pseudo-random function
+// costs several rounds per word.
+uint32_t hash_of(const std::array<uint64_t, 4> &address, const std::array<uint16_t, 2> &port) {
+    uint64_t sum = hash_key[0];
+    for (size_t i = 0; i < 4; ++i) {
+        sum += hash_key[1 + 2 * i] * (address[i] & 0xFFFFFFFFu) + hash_key[2 + 2 * i] * (address[i] >> 32);
     }
-    v2 ^= 0xff;
-    sip_round(v0, v1, v2, v3);
-    sip_round(v0, v1, v2, v3);
-    sip_round(v0, v1, v2, v3);
-    return v0 ^ v1 ^ v2 ^ v3;
+    sum += hash_key[KEY_WORDS] * (uint64_t{port[0]} | uint64_t{port[1]} << 16);
+    return static_cast<uint32_t>(sum >> 32);
 }
 
-struct endpoint_words {
-    uint64_t first, second;
-    uint16_t port;
-};
-
-endpoint_words words_of(const endpoint &e) {
-    endpoint_words w;
-    std::memcpy(&w.first, e.address.data(), 8);
-    std::memcpy(&w.second, e.address.data() + 8, 8);
-    w.port = e.port;
-    return w;
+// Word by word: a comparison of the arrays themselves becomes a call to memcmp.
+bool holds(const pair_entry_record &slot, const table_key &key) {
+    return slot.address[0] == key.address[0] && slot.address[2] == key.address[2] &&
+           slot.port[0] == key.port[0] && slot.port[1] == key.port[1] && slot.address[1] == key.address[1] &&
+           slot.address[3] == key.address[3];
 }
 
-// Any fixed total order will do: it only has to put both directions alike.
-bool words_less(const endpoint_words &a, const endpoint_words &b) {
-    if (a.first != b.first) {
-        return a.first < b.first;
-    }
-    if (a.second != b.second) {
-        return a.second < b.second;
-    }
-    return a.port < b.port;
-}
-
-ip_pair &pair_entry(uint32_t number) {
+pair_entry_record &pair_entry(uint32_t number) {
     return pair_blocks[number >> PAIR_BLOCK_BITS][number & (PAIR_BLOCK_SIZE - 1)];
 }
 
@@ -167,23 +158,17 @@ void grow_pair_table() {
     slot_mask = new_slots - 1;
 }
 
-uint32_t add_pair(const endpoint &source, const endpoint &destination) {
-    if (pair_count >= MAX_PAIRS) {
-        out_of_pair_memory();
-    }
+uint32_t add_pair(const table_key &key, uint16_t file) {
     const auto number = static_cast<uint32_t>(pair_count);
-    ip_pair *&block = pair_blocks[number >> PAIR_BLOCK_BITS];
+    pair_entry_record *&block = pair_blocks[number >> PAIR_BLOCK_BITS];
     if (block == nullptr) {
-        block = static_cast<ip_pair *>(allocate_table_memory(sizeof(ip_pair) * PAIR_BLOCK_SIZE,
-                                                             pair_block_memory[number >> PAIR_BLOCK_BITS]));
+        block = static_cast<pair_entry_record *>(allocate_table_memory(sizeof(pair_entry_record) * PAIR_BLOCK_SIZE,
+                                                                 pair_block_memory[number >> PAIR_BLOCK_BITS]));
         if (block == nullptr) {
             out_of_pair_memory();
         }
     }
-    ip_pair &entry = pair_entry(number);
-    entry.first = source;
-    entry.second = destination;
-    entry.file = least_loaded_file();
+    pair_entry(number) = {key.address, key.port, file, 0};
     ++pair_count;
     return number;
 }
@@ -200,75 +185,62 @@ void clear_pair_table() {
         pair_blocks[i] = nullptr;
     }
     seed_hash();
+    forget_loads();
 }
 
-// The same for both directions: the endpoints are put in a fixed order first.
-// Keys whose upper address halves are zero (IPv4) are hashed as three words
-// instead of five; the length word keeps the two encodings apart.
-uint32_t pair_key_hash(const endpoint &a, const endpoint &b) {
-    endpoint_words low = words_of(a);
-    endpoint_words high = words_of(b);
-    if (words_less(high, low)) {
-        std::swap(low, high);
+// Any fixed total order will do: it only has to put both directions alike.
+table_key make_table_key(const endpoint &source, const endpoint &destination) {
+    table_key key;
+    uint64_t s[2], d[2];
+    std::memcpy(s, source.address.data(), 16);
+    std::memcpy(d, destination.address.data(), 16);
+    const bool source_first =
+        s[0] != d[0] ? s[0] < d[0] : s[1] != d[1] ? s[1] < d[1] : source.port <= destination.port;
+    if (source_first) {
+        key.address = {s[0], s[1], d[0], d[1]};
+        key.port = {source.port, destination.port};
+    } else {
+        key.address = {d[0], d[1], s[0], s[1]};
+        key.port = {destination.port, source.port};
     }
-    const uint64_t ports = uint64_t{low.port} | uint64_t{high.port} << 16;
-    if ((low.second | high.second) == 0) {
-        return static_cast<uint32_t>(sip_hash(std::array<uint64_t, 3>{low.first, high.first, ports | uint64_t{20} << 56}));
-    }
-    return static_cast<uint32_t>(
-        sip_hash(std::array<uint64_t, 5>{low.first, low.second, high.first, high.second, ports | uint64_t{36} << 56}));
+    key.hash = hash_of(key.address, key.port);
+    return key;
 }
 
-void prefetch_pair_slot(uint32_t hash) {
+void prefetch_pair_slot(const table_key &key) {
     if (pair_table != nullptr) {
-        __builtin_prefetch(&pair_table[hash & slot_mask]);
+        __builtin_prefetch(&pair_table[key.hash & slot_mask]);
     }
 }
 
-void prefetch_pair_entry(uint32_t hash) {
+uint16_t pair_table_lookup(const table_key &key) {
+    if (pair_table == nullptr || (pair_count + 1) * 4 > (slot_mask + 1) * 3) {
+        if (pair_count >= MAX_PAIRS) {
+            out_of_pair_memory();
+        }
+        grow_pair_table();
+    }
+    uint64_t i = key.hash & slot_mask;
+    for (; pair_table[i].entry != 0; i = (i + 1) & slot_mask) {
+        if (pair_table[i].hash == key.hash) {
+            const pair_entry_record &entry = pair_entry(pair_table[i].entry - 1);
+            if (holds(entry, key)) {
+                return entry.file;
+            }
+        }
+    }
+    const uint16_t file = least_loaded_file();
+    pair_table[i] = {key.hash, add_pair(key, file) + 1};
+    return file;
+}
+
+void prefetch_pair_entry(const table_key &key) {
     if (pair_table != nullptr) {
-        const pair_slot slot = pair_table[hash & slot_mask];
-        if (slot.entry != 0 && slot.hash == hash) {
+        const pair_slot slot = pair_table[key.hash & slot_mask];
+        if (slot.entry != 0 && slot.hash == key.hash) {
             __builtin_prefetch(&pair_entry(slot.entry - 1));
         }
     }
-}
-
-uint16_t pair_table_lookup(const endpoint &source, const endpoint &destination) {
-    return pair_table_lookup_hashed(source, destination, pair_key_hash(source, destination));
-}
-
-uint16_t pair_table_lookup_hashed(const endpoint &source, const endpoint &destination, uint32_t hash) {
-    if (pair_table == nullptr || (pair_count + 1) * 4 > (slot_mask + 1) * 3) {
-        grow_pair_table();
-    }
-    uint64_t i = hash & slot_mask;
-    for (; pair_table[i].entry != 0; i = (i + 1) & slot_mask) {
-        if (pair_table[i].hash != hash) {
-            continue;
-        }
-        const ip_pair &entry = pair_entry(pair_table[i].entry - 1);
-        if ((entry.first == source && entry.second == destination) ||
-            (entry.second == source && entry.first == destination)) {
-            return entry.file;
-        }
-    }
-    const uint32_t number = add_pair(source, destination);
-    pair_table[i] = {hash, number + 1};
-    return pair_entry(number).file;
-}
-
-uint16_t least_loaded_file() {
-    uint16_t best = 0;
-    for (uint16_t i = 0; i < num_files; ++i) {
-        if (output_files[i].packets == 0) {
-            return i;
-        }
-        if (output_files[i].packets < output_files[best].packets) {
-            best = i;
-        }
-    }
-    return best;
 }
 
 uint64_t pair_table_pairs() {

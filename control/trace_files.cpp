@@ -111,9 +111,7 @@ constexpr size_t HELD_BYTES_MAX = 64 * 1024;
 struct held_packet {
     pcap_pkthdr header;
     size_t offset;  // of its bytes in held_bytes
-    endpoint source;
-    endpoint destination;
-    uint32_t hash;
+    table_key key;
     bool placed;
 };
 
@@ -125,12 +123,12 @@ size_t held_bytes_used = 0;
 void write_held_packets() {
     for (size_t i = 0; i < held_count; ++i) {
         if (held_packets[i].placed) {
-            prefetch_pair_entry(held_packets[i].hash);
+            prefetch_pair_entry(held_packets[i].key);
         }
     }
     for (size_t i = 0; i < held_count; ++i) {
         const held_packet &p = held_packets[i];
-        const int k = p.placed ? pair_table_lookup_hashed(p.source, p.destination, p.hash) : -1;
+        const int k = p.placed ? pair_table_lookup(p.key) : -1;
         write_placed_packet(k, &p.header, held_bytes.data() + p.offset);
     }
     held_count = 0;
@@ -156,12 +154,12 @@ void hold_packet(const pcap_pkthdr *header, const u_char *data) {
         std::memcpy(held_bytes.data() + p.offset, data, caplen);
     }
     held_bytes_used += caplen;
-    p.source = endpoint{};
-    p.destination = endpoint{};
-    p.placed = get_pair_key(held, p.source, p.destination);
+    endpoint source{};
+    endpoint destination{};
+    p.placed = get_pair_key(held, source, destination);
     if (p.placed) {
-        p.hash = pair_key_hash(p.source, p.destination);
-        prefetch_pair_slot(p.hash);
+        p.key = make_table_key(source, destination);
+        prefetch_pair_slot(p.key);
     }
 }
 

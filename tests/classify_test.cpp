@@ -117,6 +117,41 @@ TEST(least_loaded_file, takes_the_first_empty_output_or_the_lowest_smallest) {
     }
 }
 
+// The plain scan: the first empty output, else the lowest with the smallest count.
+uint16_t scanned_least_loaded() {
+    uint16_t best = 0;
+    for (uint16_t i = 0; i < num_files; ++i) {
+        if (output_files[i].packets < output_files[best].packets) {
+            best = i;
+        }
+    }
+    return best;
+}
+
+// Writes as the loop makes them: to the chosen output (a new pair's first
+// packet), to a few heavy outputs in bursts far past the level window, and
+// anywhere; after each, the choice must be the scan's.
+TEST(least_loaded_file, is_the_plain_scan_on_random_write_sequences) {
+    for (const uint16_t files : {1, 2, 3, 16, 256}) {
+        reset_settings(files);
+        std::mt19937_64 random(files * 7 + 1);
+        for (int step = 0; step < 200000; ++step) {
+            const uint16_t chosen = least_loaded_file();
+            ASSERT_EQ(chosen, scanned_least_loaded()) << files << " outputs, step " << step;
+            const uint64_t r = random() % 100;
+            uint16_t written = chosen;
+            uint64_t burst = 1;
+            if (r < 10) {
+                written = static_cast<uint16_t>(random() % std::min<uint16_t>(files, 3));
+                burst = 1 + random() % 200;
+            } else if (r < 40) {
+                written = static_cast<uint16_t>(random() % files);
+            }
+            output_files[written].packets += burst;
+        }
+    }
+}
+
 TEST(pair_table, new_pairs_go_to_the_least_loaded_output_and_keep_it) {
     reset_settings(3);
     const endpoint p1 = v4(10, 0, 0, 1, 1000), p2 = v4(10, 0, 0, 2, 80);
