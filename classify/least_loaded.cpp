@@ -8,7 +8,7 @@
 // A full scan happens only when every output has grown LOAD_LEVELS past the
 // base, and the write path does no work for any of this.
 #include "classify/classify.h"
-#include "control/control.h"
+#include "control/outputs.h"
 
 #include <array>
 #include <bit>

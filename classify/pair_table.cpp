@@ -12,14 +12,7 @@
 // Crafted addresses cannot make probe runs long, since the hash is keyed
 // afresh for every run.
 #include "classify/classify.h"
-#include "control/control.h"
-
-#include <sys/mman.h>
-#include <sys/random.h>
-
-#include <cstring>
-#include <ctime>
-#include <unistd.h>
+#include "control/fatal.h"
 
 namespace {
 
@@ -36,6 +29,7 @@ struct pair_slot {
     uint32_t hash;   // the key's hash
     uint32_t entry;  // entry number + 1; 0 for an empty slot
 };
+
 constexpr uint64_t INITIAL_SLOTS = 1024;
 constexpr uint64_t MAX_SLOTS = uint64_t{1} << 32;  // slot positions come from 32 hash bits
 constexpr uint64_t MAX_PAIRS = MAX_SLOTS / 4 * 3;
@@ -43,78 +37,15 @@ constexpr uint32_t PAIR_BLOCK_BITS = 16;
 constexpr uint32_t PAIR_BLOCK_SIZE = uint32_t{1} << PAIR_BLOCK_BITS;
 constexpr uint32_t MAX_PAIR_BLOCKS = uint32_t{1} << (32 - PAIR_BLOCK_BITS);
 
-// Big, randomly probed arrays: backed by huge pages where the kernel allows,
-// which saves a TLB miss on most lookups of a large table.
-constexpr size_t HUGE_PAGE_SIZE = size_t{2} << 20;
-
-struct table_memory {
-    void *base;
-    size_t length;
-};
-
 pair_slot *pair_table = nullptr;
 table_memory pair_table_memory{nullptr, 0};
 uint64_t slot_mask = 0;
 uint64_t pair_count = 0;
 pair_entry_record *pair_blocks[MAX_PAIR_BLOCKS];
 table_memory pair_block_memory[MAX_PAIR_BLOCKS];
-// One random 64-bit multiplier for each 32-bit word of a key, and a constant.
-constexpr size_t KEY_WORDS = 9;
-std::array<uint64_t, KEY_WORDS + 1> hash_key;
 
 [[noreturn]] void out_of_pair_memory() {
     fatal("not enough memory to allocate another IP pair\n");
-}
-
-// Zeroed memory aligned to a huge page, or null when there is none.
-void *allocate_table_memory(size_t bytes, table_memory &memory) {
-    const size_t length = bytes + HUGE_PAGE_SIZE;
-    void *base = mmap(nullptr, length, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-    if (base == MAP_FAILED) {
-        return nullptr;
-    }
-    const uintptr_t aligned = (reinterpret_cast<uintptr_t>(base) + HUGE_PAGE_SIZE - 1) & ~(HUGE_PAGE_SIZE - 1);
-    madvise(reinterpret_cast<void *>(aligned), bytes, MADV_HUGEPAGE);  // only advice: fine if refused
-    memory = {base, length};
-    return reinterpret_cast<void *>(aligned);
-}
-
-void free_table_memory(table_memory &memory) {
-    if (memory.base != nullptr) {
-        munmap(memory.base, memory.length);
-    }
-    memory = {nullptr, 0};
-}
-
-void seed_hash() {
-    if (getrandom(hash_key.data(), sizeof hash_key, 0) != static_cast<ssize_t>(sizeof hash_key)) {
-        // No kernel entropy: still vary the seed between runs.
-        uint64_t x = static_cast<uint64_t>(std::time(nullptr)) ^ static_cast<uint64_t>(getpid()) << 32 ^
-                     reinterpret_cast<uintptr_t>(&hash_key);
-        for (uint64_t &k : hash_key) {
-            x += 0x9E3779B97F4A7C15u;  // splitmix64
-            uint64_t z = x;
-            z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9u;
-            z = (z ^ (z >> 27)) * 0x94D049BB133111EBu;
-            k = z ^ (z >> 31);
-        }
-    }
-}
-
-// Multilinear hashing of the key's nine 32-bit words: the constant plus each
-// word times its own random multiplier, mod 2^64, of which the upper 32 bits
-// are taken. That family is strongly universal: two different keys, chosen
-// without knowing the multipliers, share a hash with probability 2^-32 and a
-// table position with probability 1 / slots, so no trace can crowd one probe
-// run; and it costs nine multiplies where a keyed pseudo-random function
-// costs several rounds per word.
-uint32_t hash_of(const std::array<uint64_t, 4> &address, const std::array<uint16_t, 2> &port) {
-    uint64_t sum = hash_key[0];
-    for (size_t i = 0; i < 4; ++i) {
-        sum += hash_key[1 + 2 * i] * (address[i] & 0xFFFFFFFFu) + hash_key[2 + 2 * i] * (address[i] >> 32);
-    }
-    sum += hash_key[KEY_WORDS] * (uint64_t{port[0]} | uint64_t{port[1]} << 16);
-    return static_cast<uint32_t>(sum >> 32);
 }
 
 // Word by word: a comparison of the arrays themselves becomes a call to memcmp.
@@ -184,27 +115,8 @@ void clear_pair_table() {
         free_table_memory(pair_block_memory[i]);
         pair_blocks[i] = nullptr;
     }
-    seed_hash();
+    seed_table_key();
     forget_loads();
-}
-
-// Any fixed total order will do: it only has to put both directions alike.
-table_key make_table_key(const endpoint &source, const endpoint &destination) {
-    table_key key;
-    uint64_t s[2], d[2];
-    std::memcpy(s, source.address.data(), 16);
-    std::memcpy(d, destination.address.data(), 16);
-    const bool source_first =
-        s[0] != d[0] ? s[0] < d[0] : s[1] != d[1] ? s[1] < d[1] : source.port <= destination.port;
-    if (source_first) {
-        key.address = {s[0], s[1], d[0], d[1]};
-        key.port = {source.port, destination.port};
-    } else {
-        key.address = {d[0], d[1], s[0], s[1]};
-        key.port = {destination.port, source.port};
-    }
-    key.hash = hash_of(key.address, key.port);
-    return key;
 }
 
 void prefetch_pair_slot(const table_key &key) {

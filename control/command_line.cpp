@@ -1,26 +1,9 @@
 // The argument vector becomes the run's settings; anything unacceptable ends the run.
 #include "control/control.h"
 
-#include <cstdarg>
 #include <cstdlib>
 #include <cstring>
 #include <string_view>
-
-const char *readfile = nullptr;
-char *writespec = nullptr;
-uint16_t num_files = 0;
-uint16_t use_ports = 1;
-uint16_t v4_prefix_bytes = 4;
-uint16_t v6_prefix_bytes = 16;
-uint16_t deterministic = 0;
-
-void fatal(const char *format, ...) {
-    va_list args;
-    va_start(args, format);
-    std::vfprintf(stderr, format, args);
-    va_end(args);
-    std::exit(1);
-}
 
 namespace {
 

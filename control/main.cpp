@@ -1,3 +1,4 @@
+// The run sequence: its phases, always in this order.
 #include "classify/classify.h"
 #include "control/control.h"
 

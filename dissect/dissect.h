@@ -1,6 +1,8 @@
 // From captured packet bytes to the pair key.
 #pragma once
 
+#include "control/settings.h"
+
 #include <array>
 #include <cstdint>
 #include <cstring>
@@ -21,22 +23,10 @@ inline bool operator==(const endpoint &a, const endpoint &b) {
 
 constexpr uint16_t ETHERTYPE_IPV4 = 0x0800;
 constexpr uint16_t ETHERTYPE_IPV6 = 0x86DD;
+constexpr uint32_t IPV4_HEADER_MIN = 20;
+constexpr uint32_t IPV6_HEADER_LEN = 40;
 
-// How this run's link header names the network protocol. Chosen once per run
-// from the capture's link type; every packet of the run is read the same way.
-enum class link_kind : uint8_t {
-    ethertype,      // a 16-bit protocol type, then any VLAN-style tags (Ethernet, Linux cooked, Cisco HDLC)
-    ip_version,     // no link header: the IP version nibble (raw IP)
-    family_either,  // BSD loopback: a 32-bit address family in the capturing host's byte order
-    family_big,     // OpenBSD loopback: the same family values, always big-endian
-    ppp,            // a 16-bit PPP protocol, after an optional 0xFF 0x03
-};
-
-extern link_kind link_header_kind;
-extern uint16_t link_header_len;   // for ethertype and the loopback families; PPP decides per packet
-extern uint16_t ethertype_offset;  // for ethertype: where the first protocol type sits
-
-// Sets the three from a libpcap DLT_ value. Unknown link types read as Ethernet.
+// Sets the link layout settings from a libpcap DLT_ value. Unknown link types read as Ethernet.
 void choose_link_layout(int datalink);
 
 // Offsets into a packet are 16-bit: a header that would start past this is not taken.

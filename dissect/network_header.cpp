@@ -1,11 +1,5 @@
-// Walks the link header and any VLAN-style tags to the IPv4 or IPv6 header.
+// Finds the IPv4 or IPv6 header behind the link header, and any VLAN-style tags, of each layout.
 #include "dissect/dissect.h"
-
-#include <pcap/dlt.h>
-
-link_kind link_header_kind = link_kind::ethertype;
-uint16_t link_header_len = 14;
-uint16_t ethertype_offset = 12;
 
 namespace {
 
@@ -113,47 +107,6 @@ network_header from_ppp_protocol(packet_bytes packet) {
 }
 
 }  // namespace
-
-void choose_link_layout(int datalink) {
-    link_header_kind = link_kind::ethertype;
-    link_header_len = 14;
-    ethertype_offset = 12;
-    switch (datalink) {
-    case DLT_LINUX_SLL2:
-        link_header_len = 20;
-        ethertype_offset = 0;
-        break;
-    case DLT_LINUX_SLL:
-        link_header_len = 16;
-        ethertype_offset = 14;
-        break;
-    case DLT_C_HDLC:
-        link_header_len = 4;
-        ethertype_offset = 2;
-        break;
-    case DLT_RAW:
-    case DLT_IPV4:
-    case DLT_IPV6:
-        link_header_kind = link_kind::ip_version;
-        link_header_len = 0;
-        break;
-    case DLT_NULL:
-        link_header_kind = link_kind::family_either;
-        link_header_len = 4;
-        break;
-    case DLT_LOOP:
-        link_header_kind = link_kind::family_big;
-        link_header_len = 4;
-        break;
-    case DLT_PPP:
-    case DLT_PPP_SERIAL:
-        link_header_kind = link_kind::ppp;
-        link_header_len = 2;
-        break;
-    default:  // Ethernet, and every link type not named above
-        break;
-    }
-}
 
 network_header find_network_header(packet_bytes packet) {
     switch (link_header_kind) {

@@ -118,11 +118,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     reset_run();
     for (const record &r : records) {
         const std::vector<uint8_t> exact(r.bytes);
-        const int k = place_packet(packet_bytes(exact.data(), exact.size()));
-        if (k >= num_files) {
-            std::abort();
-        }
-        if (k >= 0) {
+        endpoint source{}, destination{};
+        if (get_pair_key(packet_bytes(exact.data(), exact.size()), source, destination)) {
+            const uint16_t k = classify_pair(source, destination);
+            if (k >= num_files) {
+                std::abort();
+            }
             ++output_files[k].packets;
         }
     }
