@@ -11,7 +11,7 @@
 #include <cstdint>
 #include <cstdio>
 
-constexpr const char *FLOWDEAL_VERSION = "0.3";
+constexpr const char *FLOWDEAL_VERSION = FLOWDEAL_VERSION_TEXT;  // the CMake project version
 
 extern pcap_t *input_trace;
 
