@@ -109,6 +109,11 @@ network_header from_ppp_protocol(packet_bytes packet) {
 }  // namespace
 
 network_header find_network_header(packet_bytes packet) {
+    // Ethernet and the cooked headers are most captures: their walk comes
+    // first, so that it costs what it did before there were other layouts.
+    if (link_header_kind == link_kind::ethertype) [[likely]] {
+        return walk_ethertypes(packet);
+    }
     switch (link_header_kind) {
     case link_kind::ethertype:
         return walk_ethertypes(packet);

@@ -13,7 +13,7 @@ constexpr uint8_t IPV6_DESTINATION_OPTIONS = 60;
 constexpr uint32_t IPV6_FRAGMENT_LEN = 8;
 
 // The ports of a TCP header at `transport`, when all 20 bytes of it are captured.
-void take_tcp_ports(packet_bytes packet, uint32_t transport, endpoint &source, endpoint &destination) {
+inline void take_tcp_ports(packet_bytes packet, uint32_t transport, endpoint &source, endpoint &destination) {
     if (transport > MAX_PACKET_OFFSET || transport + TCP_HEADER_MIN > packet.size()) {
         return;
     }
