@@ -33,7 +33,7 @@ struct pair_placement {
     table_key key;  // default mode only
 };
 
-// The mode is decided in these four, and nowhere else.
+// The mode is decided in these, and nowhere else.
 bool placement_waits_on_memory();  // the default mode: worth holding packets for
 pair_placement prepare_pair(const endpoint &source, const endpoint &destination);
 void prefetch_pair(const pair_placement &pair);
